@@ -1,0 +1,16 @@
+.PHONY: demo test bench fuzz clean
+
+demo:
+	bash scripts/demo.sh
+
+test:
+	bash scripts/test.sh
+
+bench:
+	bash scripts/bench.sh
+
+fuzz:
+	bash scripts/fuzz.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what building and testing need; quick when it is all there.
+# Sourced by the other scripts: leaves the interpreters to test in PYTHONS.
+set -euo pipefail
+
+DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libicu-dev libtsl-ordered-map-dev libgtest-dev
+              libbenchmark-dev clang libclang-rt-dev)
+PIP_PACKAGES=(pytest hypothesis scikit-build-core numpy)
+
+missing=()
+for p in "${DEB_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Every CPython 3.11 or newer that pyenv has (the newest patch of each
+# minor version), or else the python3 on PATH.
+PYTHONS=()
+pyroot=$(pyenv root 2>/dev/null || echo "$HOME/.pyenv")
+if [ -d "$pyroot/versions" ]; then
+  declare -A newest=()
+  for d in $(ls -d "$pyroot"/versions/3.* 2>/dev/null | sort -V); do
+    v=$(basename "$d")
+    [[ "$v" =~ ^3\.([0-9]+)\.[0-9]+$ ]] || continue
+    [ "${BASH_REMATCH[1]}" -ge 11 ] || continue
+    [ -x "$d/bin/python3" ] && newest["3.${BASH_REMATCH[1]}"]="$d/bin/python3"
+  done
+  for k in $(printf '%s\n' "${!newest[@]}" | sort -V); do PYTHONS+=("${newest[$k]}"); done
+fi
+if [ ${#PYTHONS[@]} -eq 0 ]; then
+  PYTHONS=("$(command -v python3)")
+fi
+
+for py in "${PYTHONS[@]}"; do
+  need=()
+  for m in "${PIP_PACKAGES[@]}"; do
+    mod=${m//-/_}
+    "$py" -c "import $mod" 2>/dev/null || need+=("$m")
+  done
+  if [ ${#need[@]} -gt 0 ]; then
+    echo "setup: pip installing ${need[*]} for $py"
+    "$py" -m pip install -q --disable-pip-version-check "${need[@]}"
+  fi
+done
+export PYTHONS
