@@ -41,6 +41,9 @@ concept BoundValue = std::copy_constructible<V> && requires(const V& c, V& m, V&
   { m.as_object_mut() } -> std::same_as<typename V::object_type*>;
   { std::move(r).into_object() } -> std::same_as<std::optional<typename V::object_type>>;
   { c.debug_fmt(out) } -> std::same_as<void>;
+  // The path walk looks keys up by view and addresses elements by position.
+  { c.as_object()->find(std::string_view()) == c.as_object()->end() } -> std::convertible_to<bool>;
+  { c.as_array()->size() } -> std::convertible_to<size_t>;
 };
 
 template <class T>

@@ -90,6 +90,7 @@ class EvalError {
 
  private:
   explicit EvalError(Kind k) : kind_(k) {}
+  static EvalError with_text(Kind k, std::string text);
   Kind kind_;
   std::string text_;
   uint64_t expected_ = 0;

@@ -29,7 +29,9 @@ bool is_unicode_white_space(char32_t c) noexcept;  // White_Space: the 25 charac
 bool is_ascii_white_space(char32_t c) noexcept;    // space, TAB, LF, CR
 bool is_unicode_alphabetic(char32_t c) noexcept;   // Alphabetic
 
-// Decodes one scalar value of valid UTF-8 at s[0..]; returns its length.
+// Decodes one scalar value of UTF-8 at s[0..]; returns its length. Invalid
+// input decodes as U+FFFD over its maximal invalid prefix (at least one
+// byte), so a caller always advances; empty input gives 0 and length 0.
 size_t utf8_decode(std::string_view s, char32_t* out) noexcept;
 
 }  // namespace vintrel
