@@ -24,7 +24,7 @@ struct EvalTask {
   enum class Kind : uint8_t { PushKey, Visit, Not, Or, And, Eq, Neq, Compare, Call, MakeArray, MakeObject };
   Kind kind;
   CompareOp op;        // Compare
-  const void* ref;     // Visit, Or, And: an Exp; PushKey: the key; Call: the name
+  const void* ref;     // Visit, Or, And: an Exp; PushKey: the key; Call: the FunctionItem
   uint64_t count;      // Call, MakeArray, MakeObject
 
   EvalTask(Kind k, const void* r = nullptr, uint64_t n = 0, CompareOp o = CompareOp::Lt) noexcept
@@ -107,7 +107,8 @@ CompareOp compare_op(Exp::Kind k) {
 
 class Machine {
  public:
-  Machine(const FunctionTable& functions, VarResolver resolve) : functions_(functions), resolve_(resolve) {}
+  Machine(const FunctionTable& functions, VarResolver resolve)
+      : functions_(functions), default_table_(&functions == &DEFAULT_VTABLE()), resolve_(resolve) {}
 
   Expected<Cow<Value>, EvalError> run(const Exp& root) {
     const Exp* node = &root;
@@ -172,7 +173,7 @@ class Machine {
         case Exp::Kind::Function: {
           const FunctionItem& f = e.as_function();
           size_t n = f.args.size();
-          tasks_.emplace_back(EvalTask::Kind::Call, &f.name, n);
+          tasks_.emplace_back(EvalTask::Kind::Call, &f, n);
           // Arguments run first to last: the first one is visited now.
           for (size_t i = n; i > 1; --i) tasks_.emplace_back(EvalTask::Kind::Visit, &f.args[i - 1]);
           if (n > 0) node = &f.args[0];
@@ -253,7 +254,7 @@ class Machine {
       case EvalTask::Kind::Compare:
         return compare(t.op);
       case EvalTask::Kind::Call:
-        return call(t.text(), t.count);
+        return call(*static_cast<const FunctionItem*>(t.ref), t.count);
       case EvalTask::Kind::MakeArray:
         make_array(t.count);
         return std::nullopt;
@@ -282,15 +283,20 @@ class Machine {
     return std::nullopt;
   }
 
-  Failure call(const std::string& name, uint64_t n) {
-    auto entry = functions_.find(name);
-    if (entry == functions_.end()) return EvalError::undefined_function(name);
+  Failure call(const FunctionItem& item, uint64_t n) {
+    const std::string& name = item.name;
+    const FnCallback* entry = item.builtin;
+    if (!entry || !default_table_) {
+      auto it = functions_.find(name);
+      if (it == functions_.end()) return EvalError::undefined_function(name);
+      entry = &it->second;
+    }
     need_values(values_, n);
     // The arguments in source order: the first one is the deepest.
     size_t base = values_.size() - n;
     for (size_t i = 0; i < n; ++i) values_[base + i].move_into([&](auto&& v) { args_.emplace_back(std::forward<decltype(v)>(v)); });
     values_.drop(n);
-    const SyncCallable* f = entry->second.as_sync();
+    const SyncCallable* f = entry->as_sync();
     if (!f) {
       args_.clear();
       return EvalError::fn_call(name, EvalError::async_in_sync());
@@ -334,6 +340,7 @@ class Machine {
   }
 
   const FunctionTable& functions_;
+  bool default_table_;  // call nodes then carry their built-in already
   VarResolver resolve_;
   TaskStack tasks_;
   ValueStack values_;

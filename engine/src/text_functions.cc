@@ -78,8 +78,9 @@ FnResult matches(FnArgs args) {
   const RE2::Options options = quiet_options();
   // RE2 quotes parts of the pattern in its errors; a syntax error quotes what
   // the caller wrote, not the spelled-out classes.
-  auto syntax_error = [&]() -> std::optional<std::string> {
-    RE2 original(re2::StringPiece(pattern.data(), pattern.size()), options);
+  // clang 14 cannot capture a structured binding; the view is copied in.
+  auto syntax_error = [&options, source = pattern]() -> std::optional<std::string> {
+    RE2 original(re2::StringPiece(source.data(), source.size()), options);
     if (original.ok()) return std::nullopt;
     return original.error();
   };

@@ -119,11 +119,55 @@ const HashKeys& hash_keys() {
   static const HashKeys keys = make_hash_keys();
   return keys;
 }
+
+
+uint64_t read64(const unsigned char* p) noexcept {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+uint64_t read32(const unsigned char* p) noexcept {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// The high and low halves of the 128-bit product, folded together.
+uint64_t fold_multiply(uint64_t a, uint64_t b) noexcept {
+  __extension__ using u128 = unsigned __int128;
+  u128 r = static_cast<u128>(a) * b;
+  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
 }  // namespace
 
+// Names are hashed on every binding and every variable read, so this is a
+// keyed multiply-fold hash (a few instructions per 16 bytes) rather than
+// SipHash: the per-process random keys still keep colliding names from
+// being planned in advance.
 size_t NameHash::operator()(std::string_view s) const noexcept {
   const HashKeys& k = hash_keys();
-  return static_cast<size_t>(siphash13(k.k0, k.k1, s));
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  size_t n = s.size();
+  uint64_t seed = k.k0 ^ fold_multiply(n ^ 0x9e3779b97f4a7c15ULL, k.k1);
+  uint64_t a = 0, b = 0;
+  if (n <= 16) {
+    if (n >= 8) {
+      a = read64(p);
+      b = read64(p + n - 8);
+    } else if (n >= 4) {
+      a = read32(p);
+      b = read32(p + n - 4);
+    } else if (n > 0) {
+      a = (static_cast<uint64_t>(p[0]) << 16) | (static_cast<uint64_t>(p[n >> 1]) << 8) | p[n - 1];
+    }
+  } else {
+    size_t i = 0;
+    for (; i + 16 < n; i += 16) seed = fold_multiply(read64(p + i) ^ k.k1, read64(p + i + 8) ^ seed);
+    a = read64(p + n - 16);
+    b = read64(p + n - 8);
+  }
+  return static_cast<size_t>(fold_multiply(fold_multiply(a ^ k.k1, b ^ seed), k.k0 ^ n));
 }
 
 // ---------------------------------------------------------------------------

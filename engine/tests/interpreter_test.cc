@@ -218,6 +218,8 @@ class RecordingEnv : public ::testing::Test {
                     return vintrel::unexpected(EvalError::other("boom"));
                   }));
     table.emplace("later", FnCallback::async([](FnArgs, std::function<void(FnResult)>) {}));
+    // A name the default table also has: this table's entry must win.
+    table.emplace("bool", FnCallback::sync([](FnArgs) -> FnResult { return Value::Int(42); }));
     auto builder = vintrel::EnvBuilder<Json>::new_();
     builder.functions = Cow<vintrel::FunctionTable>::Owned(std::move(table));
     env_ = std::move(builder).build();
@@ -237,6 +239,19 @@ class RecordingEnv : public ::testing::Test {
   std::shared_ptr<std::vector<std::string>> calls_ = std::make_shared<std::vector<std::string>>();
   std::optional<Env<Json>> env_;
 };
+
+// Call nodes remember their built-in, but only the default table may use it.
+TEST_F(RecordingEnv, OwnTableDecidesWhatABuiltInNameCalls) {
+  EXPECT_EQ(run("bool('')"), "ok Int(42)");
+  EXPECT_EQ(run("startsWith('abc', 'a')"), "UndefinedFunction startsWith");
+  Exp tree = parse("bool('')");
+  Exp copied = tree;
+  Exp owned = Exp(tree).into_owned();
+  for (const Exp* t : {&tree, &copied, &owned}) {
+    EXPECT_EQ(outcome(vintrel::interpreter::eval(*t, *env_)), "ok Int(42)");
+    EXPECT_EQ(outcome(vintrel::interpreter::eval(*t, vintrel::EnvBuilder<Json>::new_().build())), "ok Bool(false)");
+  }
+}
 
 TEST_F(RecordingEnv, OrderOfCallsAndShortCircuits) {
   struct OrderCase {

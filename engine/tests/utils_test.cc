@@ -41,6 +41,21 @@ TEST(NameHash, StableWithinTheProcess) {
   EXPECT_NE(h("len"), h("lem"));
 }
 
+// Every byte of every length class (short reads, overlapping 8-byte reads,
+// the 16-byte loop) must reach the hash, and so must the length itself.
+TEST(NameHash, EveryByteAndTheLengthCount) {
+  vintrel::NameHash h;
+  for (size_t n = 0; n <= 40; ++n) {
+    std::string base(n, 'k');
+    EXPECT_NE(h(base), h(base + '\0')) << n;
+    for (size_t i = 0; i < n; ++i) {
+      std::string other = base;
+      other[i] = 'j';
+      EXPECT_NE(h(base), h(other)) << n << " " << i;
+    }
+  }
+}
+
 TEST(UnicodeClasses, WhiteSpaceIsExactlyTheTwentyFive) {
   std::vector<char32_t> expected;
   for (char32_t c = 0x09; c <= 0x0D; ++c) expected.push_back(c);

@@ -10,6 +10,7 @@
 
 #include "vintrel/cow.h"
 #include "vintrel/func.h"
+#include "vintrel/name_table.h"
 #include "vintrel/utils.h"
 #include "vintrel/value.h"
 
@@ -46,8 +47,9 @@ concept BoundValue = std::copy_constructible<V> && requires(const V& c, V& m, V&
   { c.as_array()->size() } -> std::convertible_to<size_t>;
 };
 
+// Name to value; iteration order is unspecified and never observable.
 template <class T>
-using NameMap = std::unordered_map<std::string, T, NameHash, std::equal_to<>>;
+using NameMap = NameTable<T>;
 
 template <class V>
 struct Env {

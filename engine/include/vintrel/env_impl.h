@@ -230,10 +230,15 @@ Expected<Value, std::string> Value::from_json_object_ref(const V& v) {
 
 template <class V>
 EnvBuilder<V>& EnvBuilder<V>::bind_multiple(NameMap<V> values) {
-  while (!values.empty()) {
-    auto node = values.extract(values.begin());
-    // An equal name keeps its first text; only the value is replaced.
-    bindings.insert_or_assign(std::move(node.key()), Cow<V>::Owned(std::move(node.mapped())));
+  bindings.reserve(bindings.size() + values.size());
+  bool fresh = bindings.empty();
+  for (auto& [name, value] : values) {
+    // The given names are unique, so a fresh builder needs no look-ups; an
+    // equal name keeps its first text and only the value is replaced.
+    if (fresh)
+      bindings.push_back_unique(std::move(name), Cow<V>::Owned(std::move(value)));
+    else
+      bindings.insert_or_assign(std::move(name), Cow<V>::Owned(std::move(value)));
   }
   return *this;
 }

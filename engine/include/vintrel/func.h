@@ -17,11 +17,16 @@
 namespace vintrel {
 
 class Exp;
+struct FnCallback;
 
 // A call node: the name as written and the argument expressions in order.
 struct FunctionItem {
   std::string name;
   std::vector<Exp> args;
+  // The built-in of this name in DEFAULT_VTABLE, found once when the node is
+  // made, so that evaluating against the default table needs no lookup.
+  // Null when no built-in has the name; equality ignores it.
+  const FnCallback* builtin = nullptr;
 
   // Copies the name into owned text and takes the argument list.
   static FunctionItem new_(std::string_view name, std::vector<Exp> args);

@@ -1,0 +1,129 @@
+#include "py_types/exp.h"
+
+#include <new>
+#include <string_view>
+
+#include "args.h"
+#include "errors.h"
+#include "py_types/jsonobj.h"
+#include "vintrel/interpreter.h"
+#include "vintrel/parser.h"
+#include "vintrel/utils.h"
+
+namespace vintrel::py {
+
+namespace {
+
+PyExp* as_exp(PyObject* self) { return reinterpret_cast<PyExp*>(self); }
+
+bool only_unicode_white_space(std::string_view s) {
+  while (!s.empty()) {
+    char32_t c;
+    size_t n = utf8_decode(s, &c);
+    if (n == 0 || !is_unicode_white_space(c)) return false;
+    s.remove_prefix(n);
+  }
+  return true;
+}
+
+const char* const kNewNames[] = {"exp"};
+const Params kNewParams{"Exp", kNewNames, 1, true};
+
+// Exp(exp, /): compiles the text into an owned tree.
+PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    PyObject* arg;
+    if (!parse_tuple_and_dict(kNewParams, args, kwargs, &arg)) return nullptr;
+    if (!PyUnicode_Check(arg)) {
+      raise_argument_type("exp", "str", arg);
+      return nullptr;
+    }
+    Py_ssize_t size;
+    const char* data = PyUnicode_AsUTF8AndSize(arg, &size);
+    if (!data) return nullptr;
+    auto parsed = parse_exp(std::string_view(data, static_cast<size_t>(size)));
+    if (!parsed) {
+      PyVintrelError::parse(parsed.error().kind, parsed.error().input).raise();
+      return nullptr;
+    }
+    // Only whitespace may follow; the rest is reported untrimmed.
+    if (!only_unicode_white_space(parsed->rest)) {
+      PyVintrelError::parse(ErrorKind::Eof, parsed->rest).raise();
+      return nullptr;
+    }
+    // The parsed tree borrows from `arg`'s text; the object keeps its own.
+    Exp tree = std::move(parsed->value).into_owned();
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    new (&as_exp(self)->inner) Exp(std::move(tree));
+    return self;
+  });
+}
+
+void exp_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  as_exp(self)->inner.~Exp();
+  type->tp_free(self);
+  Py_DECREF(type);  // instances of a heap type hold a reference to it
+}
+
+PyObject* exp_richcompare(PyObject* self, PyObject* other, int op) {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    // The interpreter calls this slot with an Exp as `self` only.
+    if (!PyObject_TypeCheck(other, Py_TYPE(self))) Py_RETURN_NOTIMPLEMENTED;
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    bool equal = as_exp(self)->inner == as_exp(other)->inner;
+    return PyBool_FromLong(equal == (op == Py_EQ));
+  });
+}
+
+const char* const kEvalNames[] = {"bindings"};
+const Params kEvalParams{"Exp.eval", kEvalNames, 1, false};
+
+// The hot path: converts the bindings, evaluates, and creates no Python
+// object but the result.
+PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
+    PyObject* bindings;
+    if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
+    std::optional<Env<PyJsonValue>> made = env_from_bindings(bindings);
+    if (!made) return nullptr;
+    const Env<PyJsonValue>& env = *made;
+    auto result = interpreter::eval(as_exp(self)->inner, env);
+    if (!result) {
+      PyVintrelError::eval(std::move(result).error()).raise();
+      return nullptr;
+    }
+    // The result may borrow from the tree or from `env`; it is read here,
+    // before `env` goes.
+    return value_to_pyobject(result->get());
+  });
+}
+
+PyMethodDef exp_methods[] = {
+    {"eval", as_pycfunction(exp_eval), METH_FASTCALL | METH_KEYWORDS,
+     "eval($self, bindings)\n--\n\nEvaluate the expression with the given variable bindings.\n\n# Arguments\n\n"
+     "- `bindings`: A mapping containing variable bindings, where keys are variable names and values are their "
+     "corresponding JSON values.\n\n# Returns\n\nThe result of evaluating the expression, represented as a "
+     "`PyJsonValue`.\n\n# Errors\n\nIf there is an error during evaluation (e.g., undefined variable, type error), "
+     "a `ValueError` will be raised with a message describing the evaluation error."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot exp_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Exp(exp, /)\n--\n\n")},
+    {Py_tp_new, as_slot(exp_new)},
+    {Py_tp_dealloc, as_slot(exp_dealloc)},
+    {Py_tp_richcompare, as_slot(exp_richcompare)},
+    {Py_tp_hash, as_slot(PyObject_HashNotImplemented)},
+    {Py_tp_methods, exp_methods},
+    {0, nullptr},
+};
+
+PyType_Spec exp_spec = {"builtins.Exp", sizeof(PyExp), 0, Py_TPFLAGS_DEFAULT, exp_slots};
+
+}  // namespace
+
+PyObject* create_exp_type() { return PyType_FromSpec(&exp_spec); }
+
+}  // namespace vintrel::py

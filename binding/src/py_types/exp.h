@@ -1,0 +1,18 @@
+// The Python class Exp: expression text compiled once, evaluated many times.
+#pragma once
+
+#include "py_handle.h"
+
+#include "vintrel/exp.h"
+
+namespace vintrel::py {
+
+struct PyExp {
+  PyObject_HEAD
+  Exp inner;  // owned, borrows no text; never changes after construction
+};
+
+// A new reference to a new class object (module.cc makes the one per process).
+PyObject* create_exp_type();
+
+}  // namespace vintrel::py

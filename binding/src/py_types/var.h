@@ -1,0 +1,23 @@
+// The Python class VarAccess: a variable path compiled once, then used to
+// read or replace values inside JSON-like data.
+#pragma once
+
+#include "py_handle.h"
+
+#include "vintrel/var.h"
+
+namespace vintrel::py {
+
+struct PyVarAccess {
+  PyObject_HEAD
+  VarAccess inner;  // owned; never changes after construction
+  Py_hash_t hash;   // of `inner`, computed once so hashing allocates nothing
+};
+
+// A new reference to a new class object (module.cc makes the one per process).
+PyObject* create_var_access_type();
+
+// SipHash-1-3 with zero keys over the path's byte stream; never -1.
+Py_hash_t var_access_hash(const VarAccess& v);
+
+}  // namespace vintrel::py
