@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 py="${PYTHONS[0]}"
-"$py" -m pip install -q --disable-pip-version-check --no-build-isolation .
+"$py" -m pip install -q --disable-pip-version-check --root-user-action=ignore --no-build-isolation .
 "$py" examples/demo.py

@@ -44,7 +44,7 @@ for py in "${PYTHONS[@]}"; do
   done
   if [ ${#need[@]} -gt 0 ]; then
     echo "setup: pip installing ${need[*]} for $py"
-    "$py" -m pip install -q --disable-pip-version-check "${need[@]}"
+    "$py" -m pip install -q --disable-pip-version-check --root-user-action=ignore "${need[@]}"
   fi
 done
 export PYTHONS
