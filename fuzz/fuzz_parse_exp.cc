@@ -112,11 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
   if (!fuzz::is_utf8(in)) return -1;
 
-  // A private copy of the text, freed before the owned tree is used again:
-  // a tree that still pointed into it would be a use after free.
-  auto source = std::make_unique<char[]>(size + 1);
-  if (size) std::memcpy(source.get(), data, size);
-  std::string_view text(source.get(), size);
+  fuzz::PrivateText source(in);
+  std::string_view text = source.view();
 
   auto r = vintrel::parse_exp(text);
   if (!r) {
@@ -144,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Drop everything that may borrow the text, then the text itself.
   copy = vintrel::Exp::value(Value::Null());
   tree = vintrel::Exp::value(Value::Null());
-  source.reset();
+  source.release();
 
   auto again = vintrel::parse_exp(in);
   fuzz::require(again.has_value() && again->value == owned, "parsing is deterministic");

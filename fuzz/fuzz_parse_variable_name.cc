@@ -16,11 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
   if (!fuzz::is_utf8(in)) return -1;
 
-  // A private copy of the text, freed before the path is used again: a
-  // path that still pointed into it would be a use after free.
-  auto source = std::make_unique<char[]>(size + 1);
-  if (size) std::memcpy(source.get(), data, size);
-  std::string_view text(source.get(), size);
+  fuzz::PrivateText source(in);
+  std::string_view text = source.view();
 
   auto r = vintrel::parse_variable_name(text);
   if (!r) {
@@ -32,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::require(fuzz::is_suffix_view(text, r->rest), "rest is a tail of the text");
   fuzz::require(r->rest.size() < text.size(), "a path consumes something");
   vintrel::VarAccess path = std::move(r->value);
-  source.reset();
+  source.release();
 
   fuzz::require(!path.names.empty(), "a path has a name");
   std::string shown;

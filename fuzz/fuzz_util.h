@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,22 @@
 #include <vector>
 
 namespace fuzz {
+
+// A private copy of the fuzzer's bytes. The caller frees it (release())
+// before using what was parsed from it again, so anything that still points
+// into it is a use after free that ASan reports.
+class PrivateText {
+ public:
+  explicit PrivateText(std::string_view in) : bytes_(std::make_unique<char[]>(in.size() + 1)), size_(in.size()) {
+    if (size_) std::memcpy(bytes_.get(), in.data(), size_);
+  }
+  std::string_view view() const { return {bytes_.get(), size_}; }
+  void release() { bytes_.reset(); }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  size_t size_;
+};
 
 // A broken property: print it and abort so libFuzzer keeps the input.
 [[noreturn]] inline void fail(const char* what, std::string_view detail = {}) {
