@@ -208,6 +208,50 @@ def test_access_returns_its_value_in_its_order(v):
 
 
 # ---------------------------------------------------------------------------
+# Plain data is read where it lies; anything else is copied first. Both ways
+# give the same results and the same failures, word for word.
+
+class Copied(dict):
+    """Data the module must copy before reading: a dict subclass."""
+
+
+def outcome(call):
+    try:
+        return ("ok", canon(call(), keep_order=True))
+    except Exception as e:  # noqa: BLE001 - the failure itself is compared
+        return ("error", type(e).__name__, str(e))
+
+
+TEMPLATES = ["{p}", "len({p})", "{p} == {q}", "{p} >= {q}", "!{p}", "string({p})", "contains({p}, 'a')",
+             "[{p}, {q}]", "{{'k': {p}}}", "{p} && {q} || {q}", "format('{{0}}/{{1}}', {p}, {q})"]
+
+
+exp_path_names = st.lists(st.tuples(st.sampled_from(["a", "b", "c"]),
+                                    st.none() | st.integers(min_value=0, max_value=3)), min_size=1, max_size=4)
+
+
+def path_text(names):
+    return ".".join(segment_text(n) + (f"[{i}]" if i is not None else "") for n, i in names)
+
+
+@SETTINGS
+@given(st.data())
+def test_plain_data_reads_as_its_copy(data):
+    names = data.draw(exp_path_names | path_names)
+    other = data.draw(exp_path_names)
+    value = data.draw(data_along(names) | json_like(ints=st.integers(min_value=-(2**70), max_value=2**70)))
+    bindings = value if isinstance(value, dict) else {"a": value}
+    copied = {**bindings, "_": Copied()}
+    if all(IDENT.match(n) for n, _ in names):  # quoted names are for paths only
+        exp = vintrel.Exp(data.draw(st.sampled_from(TEMPLATES)).format(p=path_text(names), q=path_text(other)))
+        assert outcome(lambda: exp.eval(bindings)) == outcome(lambda: exp.eval(copied))
+    path = vintrel.VarAccess(path_text(names))
+    assert outcome(lambda: path.access(bindings)) == outcome(lambda: path.access(Copied(bindings)))
+    assert outcome(lambda: path.access_from_bindings(bindings)) == outcome(
+        lambda: path.access_from_bindings(copied))
+
+
+# ---------------------------------------------------------------------------
 # Text built-ins against Python's own
 
 text = st.text(max_size=30)

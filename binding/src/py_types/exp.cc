@@ -53,15 +53,20 @@ PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     }
     // The parsed tree borrows from `arg`'s text; the object keeps its own.
     Exp tree = std::move(parsed->value).into_owned();
-    PyObject* self = type->tp_alloc(type, 0);
+    PyRef self = PyRef::steal(type->tp_alloc(type, 0));
     if (!self) return nullptr;
-    new (&as_exp(self)->inner) Exp(std::move(tree));
-    return self;
+    PyExp* e = as_exp(self.get());
+    new (&e->inner) Exp(std::move(tree));
+    new (&e->keys) PathKeys();
+    // The keys refer to the tree's paths where the object holds them.
+    if (!e->keys.add_all(e->inner)) return nullptr;
+    return self.release();
   });
 }
 
 void exp_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  as_exp(self)->keys.~PathKeys();
   as_exp(self)->inner.~Exp();
   type->tp_free(self);
   Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -77,6 +82,41 @@ PyObject* exp_richcompare(PyObject* self, PyObject* other, int op) {
   });
 }
 
+PyObject* raise_eval_error(EvalError e) {
+  PyVintrelError::eval(std::move(e)).raise();
+  return nullptr;
+}
+
+#ifdef VINTREL_READ_IN_PLACE
+struct InPlaceBindings {
+  PyObject* dict;
+  const PathKeys* keys;
+};
+
+std::optional<VarAccessError> resolve_in_place(const void* ctx, const VarAccess& var, Value& out) {
+  const auto& b = *static_cast<const InPlaceBindings*>(ctx);
+  auto found = access_bindings_in_place(b.dict, var, b.keys->find(var));
+  if (!found) return std::move(found).error();
+  value_in_place(*found, out);
+  return std::nullopt;
+}
+
+// Evaluates over checked bindings without copying them.
+PyObject* eval_in_place(const PyExp& exp, PyObject* dict) {
+  InPlaceBindings ctx{dict, &exp.keys};
+  auto result = interpreter::detail::eval_core(exp.inner, DEFAULT_VTABLE(),
+                                               interpreter::detail::VarResolver{&resolve_in_place, &ctx});
+  if (!result) return raise_eval_error(std::move(result).error());
+  const Value& v = result->get();
+  if (!v.is_array() && !v.is_object()) return value_to_pyobject(v);
+  // Making a list or dict may run the cyclic collector, and so any Python
+  // code, which could change the data whose text the value borrows: it is
+  // made to own its text first.
+  Value owned = std::move(*result).into_owned().into_owned();
+  return value_to_pyobject(owned);
+}
+#endif
+
 const char* const kEvalNames[] = {"bindings"};
 const Params kEvalParams{"Exp.eval", kEvalNames, 1, false};
 
@@ -86,14 +126,15 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
+#ifdef VINTREL_READ_IN_PLACE
+    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings))
+      return eval_in_place(*as_exp(self), bindings);
+#endif
     std::optional<Env<PyJsonValue>> made = env_from_bindings(bindings);
     if (!made) return nullptr;
     const Env<PyJsonValue>& env = *made;
     auto result = interpreter::eval(as_exp(self)->inner, env);
-    if (!result) {
-      PyVintrelError::eval(std::move(result).error()).raise();
-      return nullptr;
-    }
+    if (!result) return raise_eval_error(std::move(result).error());
     // The result may borrow from the tree or from `env`; it is read here,
     // before `env` goes.
     return value_to_pyobject(result->get());

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <new>
 
 #include "errors.h"
 #include "once.h"
@@ -144,6 +146,21 @@ bool unsupported(PyObject* obj) {
   return false;
 }
 
+// The UTF-8 text of a str (or subclass), borrowed from the object, which
+// keeps it for its life. False with the encoding error set for a lone
+// surrogate.
+inline bool str_text(PyObject* s, std::string_view& out) {
+  if (PyUnicode_IS_COMPACT_ASCII(s)) {
+    out = std::string_view(static_cast<const char*>(PyUnicode_DATA(s)), static_cast<size_t>(PyUnicode_GET_LENGTH(s)));
+    return true;
+  }
+  Py_ssize_t n;
+  const char* p = PyUnicode_AsUTF8AndSize(s, &n);
+  if (!p) return false;
+  out = std::string_view(p, static_cast<size_t>(n));
+  return true;
+}
+
 // The key of a mapping entry as UTF-8 text.
 bool key_text(PyObject* key, std::string& out) {
   if (!PyUnicode_Check(key)) {
@@ -151,51 +168,71 @@ bool key_text(PyObject* key, std::string& out) {
     if (name) PyErr_Format(PyExc_TypeError, "Keys must be str, not %U", name.get());
     return false;
   }
-  Py_ssize_t n;
-  const char* s = PyUnicode_AsUTF8AndSize(key, &n);
-  if (!s) return false;
-  out.assign(s, static_cast<size_t>(n));
+  std::string_view text;
+  if (!str_text(key, text)) return false;
+  out.assign(text);
   return true;
 }
 
 // A str without a UTF-8 form (a lone surrogate) raises its encoding error:
 // taking it as a sequence of one-character strings instead would never end.
 VINTREL_NOINLINE bool convert_str(PyObject* obj, PyJsonValue& out) {
-  Py_ssize_t n;
-  const char* s = PyUnicode_AsUTF8AndSize(obj, &n);
-  if (!s) return false;
-  out = PyJsonValue::String(std::string(s, static_cast<size_t>(n)));
+  std::string_view text;
+  if (!str_text(obj, text)) return false;
+  out = PyJsonValue::String(std::string(text));
   return true;
 }
 
-// An exact int: unsigned when it fits, else signed, else the nearest float.
-// False (no error set) when it is too large even for a float.
-VINTREL_NOINLINE bool convert_exact_int(PyObject* obj, PyJsonValue& out) {
+// How an exact int is held: unsigned when it fits, else signed, else the
+// nearest float; TooLarge (no error set) when not even a float holds it.
+struct ExactInt {
+  enum Form : uint8_t { Unsigned, Signed, Double, TooLarge } form;
+  uint64_t u = 0;
+  int64_t i = 0;
+  double d = 0;
+};
+
+ExactInt read_exact_int(PyObject* obj) {
   int overflow = 0;
   long long i = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (overflow == 0) {
     if (i == -1 && PyErr_Occurred()) {
       PyErr_Clear();
-      return false;
+      return {ExactInt::TooLarge};
     }
-    out = i >= 0 ? PyJsonValue::UInt(static_cast<uint64_t>(i)) : PyJsonValue::Int(i);
-    return true;
+    if (i >= 0) return {ExactInt::Unsigned, static_cast<uint64_t>(i)};
+    return {ExactInt::Signed, 0, i};
   }
   if (overflow > 0) {
     unsigned long long u = PyLong_AsUnsignedLongLong(obj);
-    if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-      out = PyJsonValue::UInt(u);
-      return true;
-    }
+    if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return {ExactInt::Unsigned, u};
     PyErr_Clear();
   }
   double d = PyLong_AsDouble(obj);
   if (d == -1.0 && PyErr_Occurred()) {
     PyErr_Clear();
-    return false;
+    return {ExactInt::TooLarge};
   }
-  out = PyJsonValue::Float(d);
-  return true;
+  return {ExactInt::Double, 0, 0, d};
+}
+
+// False (no error set) when the int is too large even for a float.
+VINTREL_NOINLINE bool convert_exact_int(PyObject* obj, PyJsonValue& out) {
+  ExactInt n = read_exact_int(obj);
+  switch (n.form) {
+    case ExactInt::Unsigned:
+      out = PyJsonValue::UInt(n.u);
+      return true;
+    case ExactInt::Signed:
+      out = PyJsonValue::Int(n.i);
+      return true;
+    case ExactInt::Double:
+      out = PyJsonValue::Float(n.d);
+      return true;
+    case ExactInt::TooLarge:
+      break;
+  }
+  return false;
 }
 
 // The element at i of a list that Python code may change meanwhile: a new
@@ -518,6 +555,286 @@ bool extract_bindings(PyObject* dict, NameMap<Cow<PyJsonValue>>& out) {
     }
   }
   return true;
+}
+
+// ---- reading data where it is ----
+
+namespace {
+
+bool readable(PyObject* obj, unsigned depth);
+
+bool str_readable(PyObject* s) {
+  std::string_view text;
+  if (str_text(s, text)) return true;
+  PyErr_Clear();
+  return false;
+}
+
+// Mirrors the depth rule of the copy: a container at `depth` is refused
+// where the copy would raise.
+VINTREL_NOINLINE bool readable_container(PyObject* obj, unsigned depth) {
+  if (depth >= kMaxJsonDepth) return false;
+  PyTypeObject* t = Py_TYPE(obj);
+  if (t == &PyList_Type || t == &PyTuple_Type) {
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+    PyObject** items = PySequence_Fast_ITEMS(obj);
+    for (Py_ssize_t i = 0; i < n; ++i)
+      if (!readable(items[i], depth + 1)) return false;
+    return true;
+  }
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(obj, &pos, &k, &v))
+    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, depth + 1)) return false;
+  return true;
+}
+
+bool readable(PyObject* obj, unsigned depth) {
+  PyTypeObject* t = Py_TYPE(obj);
+  if (t == &PyUnicode_Type) return str_readable(obj);
+  if (t == &PyLong_Type) return read_exact_int(obj).form != ExactInt::TooLarge;
+  if (t == &PyFloat_Type || t == &PyBool_Type || obj == Py_None) return true;
+  if (t == &PyDict_Type || t == &PyList_Type || t == &PyTuple_Type) return readable_container(obj, depth);
+  return false;
+}
+
+// The value under `key` (the Python form of `name`, or null) in a dict of
+// str keys: borrowed, or null when absent.
+PyObject* dict_get(PyObject* dict, const std::string& name, PyObject* key) {
+  PyRef made;
+  if (!key) {
+    made = PyRef::steal(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    if (!made) {
+      PyErr_Clear();
+      throw std::bad_alloc();
+    }
+    key = made.get();
+  }
+  // Exact str keys compare without Python code, so nothing can fail here.
+  return PyDict_GetItemWithError(dict, key);
+}
+
+PyObject* element(PyObject* seq, uint64_t index) {
+  if (!PyList_CheckExact(seq) && !PyTuple_CheckExact(seq)) return nullptr;
+  if (index >= static_cast<uint64_t>(PySequence_Fast_GET_SIZE(seq))) return nullptr;
+  return PySequence_Fast_ITEMS(seq)[index];
+}
+
+// names[from..] from `cur`; null at the first step that fails.
+PyObject* walk_in_place(PyObject* cur, const std::vector<VarName>& names, size_t from, PyObject* const* keys) {
+  for (size_t i = from; i < names.size(); ++i) {
+    if (!PyDict_CheckExact(cur)) return nullptr;
+    cur = dict_get(cur, names[i].name, keys ? keys[i] : nullptr);
+    if (!cur) return nullptr;
+    if (names[i].index && !(cur = element(cur, *names[i].index))) return nullptr;
+  }
+  return cur;
+}
+
+// A failed walk is walked again over a copy, which words the failure; the
+// copy is only made on this path.
+[[gnu::cold, gnu::noinline]] VarAccessError failure_on_copy(PyObject* root, const std::vector<VarName>& names,
+                                                           bool first_resolved) {
+  PyJsonValue copy;
+  if (!PyJsonValue::extract(root, copy)) {
+    PyErr_Clear();
+    panic("Checked data failed to convert");
+  }
+  auto found = VarAccess::access_names(names, copy, first_resolved);
+  if (found) panic("A path failed on data but not on its copy");
+  return std::move(found).error();
+}
+
+}  // namespace
+
+bool readable_in_place(PyObject* obj) { return readable(obj, 0); }
+
+bool bindings_readable_in_place(PyObject* dict) {
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(dict, &pos, &k, &v))
+    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, 0)) return false;
+  return true;
+}
+
+PathKeys::~PathKeys() {
+  for (PyObject* k : keys_) Py_DECREF(k);
+}
+
+bool PathKeys::add(const VarAccess& var) {
+  bool ok = add_unsorted(var);
+  std::sort(vars_.begin(), vars_.end());
+  return ok;
+}
+
+bool PathKeys::add_unsorted(const VarAccess& var) {
+  vars_.emplace_back(&var, keys_.size());
+  keys_.reserve(keys_.size() + var.names.size());
+  for (const VarName& n : var.names) {
+    PyObject* key = PyUnicode_FromStringAndSize(n.name.data(), static_cast<Py_ssize_t>(n.name.size()));
+    if (!key) return false;
+    keys_.push_back(key);
+    // Hashed now, so that no look-up hashes it again.
+    if (PyObject_Hash(key) == -1) return false;
+  }
+  return true;
+}
+
+bool PathKeys::add_all(const Exp& root) {
+  std::vector<const Exp*> todo{&root};
+  while (!todo.empty()) {
+    const Exp* e = todo.back();
+    todo.pop_back();
+    switch (e->kind()) {
+      case Exp::Kind::Value:
+        break;
+      case Exp::Kind::Variable:
+        if (!add_unsorted(e->as_variable())) {
+          std::sort(vars_.begin(), vars_.end());
+          return false;
+        }
+        break;
+      case Exp::Kind::Function:
+        for (const Exp& a : e->as_function().args) todo.push_back(&a);
+        break;
+      case Exp::Kind::Not:
+        todo.push_back(&e->operand());
+        break;
+      case Exp::Kind::Array:
+        for (const Exp& a : e->as_array()) todo.push_back(&a);
+        break;
+      case Exp::Kind::Object:
+        for (const auto& [k, a] : e->as_object()) todo.push_back(&a);
+        break;
+      default:  // the binary operators
+        todo.push_back(&e->right());
+        todo.push_back(&e->left());
+        break;
+    }
+  }
+  std::sort(vars_.begin(), vars_.end());
+  return true;
+}
+
+PyObject* const* PathKeys::find(const VarAccess& var) const noexcept {
+  auto it = std::lower_bound(vars_.begin(), vars_.end(), &var,
+                             [](const auto& entry, const VarAccess* v) { return entry.first < v; });
+  if (it == vars_.end() || it->first != &var) return nullptr;
+  return keys_.data() + it->second;
+}
+
+Expected<PyObject*, VarAccessError> access_in_place(PyObject* value, const std::vector<VarName>& names,
+                                                    PyObject* const* keys) {
+  if (names.empty()) detail::panic_empty_path();
+  if (PyObject* found = walk_in_place(value, names, 0, keys)) return found;
+  return unexpected(failure_on_copy(value, names, false));
+}
+
+Expected<PyObject*, VarAccessError> access_bindings_in_place(PyObject* dict, const VarAccess& var,
+                                                             PyObject* const* keys) {
+  const std::vector<VarName>& names = var.names;
+  if (names.empty()) detail::panic_empty_path();
+  PyObject* bound = dict_get(dict, names[0].name, keys ? keys[0] : nullptr);
+  if (!bound) return unexpected(VarAccessError::not_found(names[0].name));
+  PyObject* cur = bound;
+  if (names[0].index) cur = element(bound, *names[0].index);
+  if (cur) cur = walk_in_place(cur, names, 1, keys);
+  if (cur) return cur;
+  return unexpected(failure_on_copy(bound, names, true));
+}
+
+namespace {
+
+// An open container of value_in_place: its source, how far it is read, and
+// the Value (already of the right kind, reserved to its size) it fills.
+struct InPlaceFrame {
+  PyObject* src;
+  Py_ssize_t pos;
+  Value* out;
+};
+
+// Converts a scalar into `out`, or makes `out` an empty container and
+// pushes the frame that fills it.
+void open_in_place(PyObject* obj, Value& out, detail::SmallStack<InPlaceFrame, 8>& frames) {
+  PyTypeObject* t = Py_TYPE(obj);
+  if (t == &PyUnicode_Type) {
+    std::string_view text;
+    if (!str_text(obj, text)) {
+      PyErr_Clear();
+      panic("Checked text has no UTF-8 form");
+    }
+    out.v.emplace<CowStr>(CowStr::Borrowed(text));
+  } else if (t == &PyLong_Type) {
+    // As the copy holds it and the engine then reads it.
+    ExactInt n = read_exact_int(obj);
+    switch (n.form) {
+      case ExactInt::Unsigned:
+        if (n.u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+          out.v.emplace<int64_t>(static_cast<int64_t>(n.u));
+        else
+          out.v.emplace<double>(static_cast<double>(n.u));
+        break;
+      case ExactInt::Signed:
+        out.v.emplace<int64_t>(n.i);
+        break;
+      case ExactInt::Double:
+        out.v.emplace<double>(n.d);
+        break;
+      case ExactInt::TooLarge:
+        panic("Checked int does not convert");
+    }
+  } else if (t == &PyFloat_Type) {
+    out.v.emplace<double>(PyFloat_AS_DOUBLE(obj));
+  } else if (t == &PyBool_Type) {
+    out.v.emplace<bool>(obj == Py_True);
+  } else if (obj == Py_None) {
+    // `out` is null already
+  } else if (t == &PyList_Type || t == &PyTuple_Type) {
+    out.v.emplace<ValueArray>().reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(obj)));
+    frames.emplace_back(InPlaceFrame{obj, 0, &out});
+  } else if (t == &PyDict_Type) {
+    out.v.emplace<ValueObject>().reserve(static_cast<size_t>(PyDict_GET_SIZE(obj)));
+    frames.emplace_back(InPlaceFrame{obj, 0, &out});
+  } else {
+    panic("Unchecked data read in place");
+  }
+}
+
+}  // namespace
+
+void value_in_place(PyObject* root, Value& result) {
+  detail::SmallStack<InPlaceFrame, 8> frames;
+  open_in_place(root, result, frames);
+  while (!frames.empty()) {
+    InPlaceFrame& f = frames.back();
+    PyObject* child;
+    Value* slot;
+    if (f.out->is_array()) {
+      if (f.pos == PySequence_Fast_GET_SIZE(f.src)) {
+        frames.drop(1);
+        continue;
+      }
+      child = PySequence_Fast_ITEMS(f.src)[f.pos++];
+      slot = &f.out->as_array().emplace_back();
+    } else {
+      PyObject* key;
+      if (!PyDict_Next(f.src, &f.pos, &key, &child)) {
+        detail::sort_object_entries(f.out->as_object());
+        frames.drop(1);
+        continue;
+      }
+      std::string_view text;
+      if (!str_text(key, text)) {
+        PyErr_Clear();
+        panic("Checked text has no UTF-8 form");
+      }
+      // Kept in the dict's order until the object is complete, then sorted once.
+      ValueObject& obj = f.out->as_object();
+      obj.push_back_sorted(std::string(text), Value());
+      slot = &(obj.end() - 1)->second;
+    }
+    open_in_place(child, *slot, frames);  // may move `f`; it is not used again
+  }
 }
 
 // ---- to Python ----

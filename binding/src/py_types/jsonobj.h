@@ -28,8 +28,10 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include "vintrel/exp.h"
 #include "vintrel/utils.h"
 #include "vintrel/value.h"
+#include "vintrel/var.h"
 
 namespace vintrel::py {
 
@@ -136,5 +138,62 @@ inline std::optional<Env<PyJsonValue>> env_from_bindings(PyObject* dict) {
 
 // PyJsonValue::extract for a method argument: a TypeError is renamed.
 bool extract_argument(PyObject* obj, const char* arg_name, PyJsonValue& out);
+
+// ---- reading data where it is ----
+//
+// Copying every binding before an evaluation costs more than the
+// evaluation itself. Data made only of exact dicts (with exact str keys),
+// lists, tuples, str, int, float, bool and None converts without running
+// any Python code and cannot fail once checked, so it may instead be read
+// in place: the results, errors and their order are those of the copy.
+// Anything else (subclasses, mappings, numpy values, a lone surrogate, an
+// int too large even for a float, nesting too deep) takes the copy, which
+// raises what it must. Free-threaded builds always copy: another thread
+// may change the data while it is read.
+#ifndef Py_GIL_DISABLED
+#define VINTREL_READ_IN_PLACE 1
+#endif
+
+// True when `obj` may be read in place. Runs no Python code; on false no
+// error is set.
+bool readable_in_place(PyObject* obj);
+// The same for every value of a bindings dict (a subclass reads its own
+// storage); every key must be an exact str.
+bool bindings_readable_in_place(PyObject* dict);
+
+// The names of compiled paths as interned Python str keys, made once per
+// compiled object, so that a look-up in a dict needs no new str.
+class PathKeys {
+ public:
+  PathKeys() = default;
+  PathKeys(const PathKeys&) = delete;
+  PathKeys& operator=(const PathKeys&) = delete;
+  ~PathKeys();  // attached to the interpreter
+
+  // Adds the names of one path, or of every variable of a tree. The
+  // objects must not move afterwards. False with the error set.
+  bool add(const VarAccess& var);
+  bool add_all(const Exp& exp);
+
+  // The keys of `var`'s names in order, or null for a path never added.
+  PyObject* const* find(const VarAccess& var) const noexcept;
+
+ private:
+  bool add_unsorted(const VarAccess& var);
+  std::vector<std::pair<const VarAccess*, size_t>> vars_;  // sorted by address
+  std::vector<PyObject*> keys_;
+};
+
+// The walks of a path over checked data, with the failures of the same
+// walk over a copy. `keys` (may be null) are `names`' keys. The result is
+// borrowed from the data.
+Expected<PyObject*, VarAccessError> access_in_place(PyObject* value, const std::vector<VarName>& names,
+                                                    PyObject* const* keys);
+Expected<PyObject*, VarAccessError> access_bindings_in_place(PyObject* dict, const VarAccess& var,
+                                                             PyObject* const* keys);
+
+// Converts checked data into `out` (null on entry); the strings borrow the
+// data's text. Objects keep their entries sorted by key, as engine values do.
+void value_in_place(PyObject* obj, Value& out);
 
 }  // namespace vintrel::py

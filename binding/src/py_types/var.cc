@@ -42,6 +42,16 @@ PyObject* raise_access_error(VarAccessError e) {
   return nullptr;
 }
 
+#ifdef VINTREL_READ_IN_PLACE
+// What the copy of checked data found at a path gives back: a new object
+// of the converted value.
+PyObject* copy_found(PyObject* found) {
+  PyJsonValue copy;
+  if (!PyJsonValue::extract(found, copy)) return nullptr;
+  return json_to_pyobject(copy);
+}
+#endif
+
 const char* const kNewNames[] = {"accessor"};
 const Params kNewParams{"VarAccess", kNewNames, 1, true};
 
@@ -67,16 +77,20 @@ PyObject* var_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     Py_hash_t hash = var_access_hash(parsed->value);
-    PyObject* self = type->tp_alloc(type, 0);
+    PyRef self = PyRef::steal(type->tp_alloc(type, 0));
     if (!self) return nullptr;
-    new (&as_var(self)->inner) VarAccess(std::move(parsed->value));
-    as_var(self)->hash = hash;
-    return self;
+    PyVarAccess* v = as_var(self.get());
+    new (&v->inner) VarAccess(std::move(parsed->value));
+    v->hash = hash;
+    new (&v->keys) PathKeys();
+    if (!v->keys.add(v->inner)) return nullptr;
+    return self.release();
   });
 }
 
 void var_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  as_var(self)->keys.~PathKeys();
   as_var(self)->inner.~VarAccess();
   type->tp_free(self);
   Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -100,6 +114,14 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* arg;
     if (!parse_fastcall(kAccessParams, args, nargs, kwnames, &arg)) return nullptr;
+#ifdef VINTREL_READ_IN_PLACE
+    if (readable_in_place(arg)) {
+      const PyVarAccess& var = *as_var(self);
+      auto found = access_in_place(arg, var.inner.names, var.keys.find(var.inner));
+      if (!found) return raise_access_error(std::move(found).error());
+      return copy_found(*found);
+    }
+#endif
     PyJsonValue value;
     if (!extract_argument(arg, "value", value)) return nullptr;
     auto found = VarAccess::access_names(as_var(self)->inner.names, value, false);
@@ -133,6 +155,14 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kBindingsParams, args, nargs, kwnames, &bindings)) return nullptr;
+#ifdef VINTREL_READ_IN_PLACE
+    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
+      const PyVarAccess& var = *as_var(self);
+      auto found = access_bindings_in_place(bindings, var.inner, var.keys.find(var.inner));
+      if (!found) return raise_access_error(std::move(found).error());
+      return copy_found(*found);
+    }
+#endif
     std::optional<Env<PyJsonValue>> made = env_from_bindings(bindings);
     if (!made) return nullptr;
     const Env<PyJsonValue>& env = *made;

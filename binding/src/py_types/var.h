@@ -4,6 +4,7 @@
 
 #include "py_handle.h"
 
+#include "py_types/jsonobj.h"
 #include "vintrel/var.h"
 
 namespace vintrel::py {
@@ -12,6 +13,7 @@ struct PyVarAccess {
   PyObject_HEAD
   VarAccess inner;  // owned; never changes after construction
   Py_hash_t hash;   // of `inner`, computed once so hashing allocates nothing
+  PathKeys keys;    // of `inner`'s names
 };
 
 // A new reference to a new class object (module.cc makes the one per process).
