@@ -2,6 +2,8 @@
 # Builds everything and runs every test, in these stages:
 #   setup         the Debian and PyPI packages (scripts/setup.sh)
 #   build         engine, engine tests and the module for every CPython 3.11+, warnings as errors
+#   free-threaded the module's sources compiled (syntax only) as for a free-threaded
+#                 CPython, against the newest headers here: no such build is installed
 #   engine tests  the GoogleTest suite through ctest
 #   fuzz          every libFuzzer target for a few seconds from its seed corpus
 #   sanitizers    the engine tests and the pytest suite (primary Python) built and run
@@ -45,6 +47,19 @@ if run "configure build/test" cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TY
     -DVINTREL_WERROR=ON -DPython_EXECUTABLE="$primary" -DVINTREL_EXTRA_PYTHONS="${extra// /;}" >/dev/null; then
   run "build build/test" cmake --build build/test -j2 -- -k 0
 fi
+
+newest="${PYTHONS[${#PYTHONS[@]}-1]}"
+newest_include=$("$newest" -c "import sysconfig; print(sysconfig.get_paths()['include'])")
+stage "free-threaded: binding sources with Py_GIL_DISABLED against $newest_include"
+free_threaded_check() {
+  local f ok=0
+  for f in binding/src/*.cc binding/src/py_types/*.cc; do
+    g++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -DPy_GIL_DISABLED=1 -I"$newest_include" \
+      -Ibinding/src -Iengine/include "$f" || ok=1
+  done
+  return $ok
+}
+run "free-threaded compile" free_threaded_check
 
 stage "engine tests (ctest)"
 if built build/test engine_tests; then

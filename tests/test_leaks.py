@@ -4,6 +4,7 @@ number of live objects and the process size where they were."""
 
 import collections.abc
 import gc
+import itertools
 import os
 import sys
 import tracemalloc
@@ -56,6 +57,7 @@ LOOP = self_list()
 HUGE_INT = 10**400
 LONE = "\ud800" + BIG
 RAISING = RaisingMapping()
+COUNTER = itertools.count()
 
 
 def ignoring(error, fn, *args, **kwargs):
@@ -70,6 +72,8 @@ def ignoring(error, fn, *args, **kwargs):
 # name: (one call, the inputs whose reference counts must not move)
 CASES = {
     "Exp()": (lambda: vintrel.Exp("a.b[0] == 'x' || [1, {'k': 2.5}] == a"), []),
+    # Every compiled name gets a str of its own, which must go with the Exp.
+    "Exp() new names": (lambda: vintrel.Exp(f"name_{next(COUNTER)}.x == 1"), []),
     "Exp() parse error": (lambda: ignoring(ValueError, vintrel.Exp, "a == (" + BIG), [BIG]),
     "Exp() Eof": (lambda: ignoring(ValueError, vintrel.Exp, "a b" + BIG), []),
     "Exp() TooLarge": (lambda: ignoring(ValueError, vintrel.Exp, "(" * 300 + "1" + ")" * 300), []),

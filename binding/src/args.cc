@@ -59,6 +59,10 @@ bool check_missing(const Params& p, PyObject** out) {
 }  // namespace
 
 bool parse_fastcall(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+  if (nargs == p.count && !kwnames) {  // the usual call: every argument by position
+    for (int i = 0; i < p.count; ++i) out[i] = args[i];
+    return true;
+  }
   if (nargs > p.count) return too_many(p, nargs);
   for (int i = 0; i < p.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
   if (kwnames) {

@@ -273,6 +273,13 @@ FnResult split(FnArgs args) {
     }
     pieces.push_back(piece({}));
   } else {
+    // Counted first: growing the list as pieces arrive moves every piece
+    // made so far each time it grows.
+    size_t count = 1;
+    for (size_t hit, from = 0; (hit = detail::find_bytes(text, sep, from)) != std::string_view::npos;
+         from = hit + sep.size())
+      ++count;
+    pieces.reserve(count);
     size_t from = 0;
     for (size_t hit; (hit = detail::find_bytes(text, sep, from)) != std::string_view::npos; from = hit + sep.size())
       pieces.push_back(piece(text.substr(from, hit - from)));

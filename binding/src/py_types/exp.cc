@@ -91,11 +91,12 @@ PyObject* raise_eval_error(EvalError e) {
 struct InPlaceBindings {
   PyObject* dict;
   const PathKeys* keys;
+  mutable BindingMemo memo;  // this evaluation's own
 };
 
 std::optional<VarAccessError> resolve_in_place(const void* ctx, const VarAccess& var, Value& out) {
   const auto& b = *static_cast<const InPlaceBindings*>(ctx);
-  auto found = access_bindings_in_place(b.dict, var, b.keys->find(var));
+  auto found = access_bindings_in_place(b.dict, var, b.keys->find(var), &b.memo);
   if (!found) return std::move(found).error();
   value_in_place(*found, out);
   return std::nullopt;
@@ -103,7 +104,7 @@ std::optional<VarAccessError> resolve_in_place(const void* ctx, const VarAccess&
 
 // Evaluates over checked bindings without copying them.
 PyObject* eval_in_place(const PyExp& exp, PyObject* dict) {
-  InPlaceBindings ctx{dict, &exp.keys};
+  InPlaceBindings ctx{dict, &exp.keys, {}};
   auto result = interpreter::detail::eval_core(exp.inner, DEFAULT_VTABLE(),
                                                interpreter::detail::VarResolver{&resolve_in_place, &ctx});
   if (!result) return raise_eval_error(std::move(result).error());

@@ -193,6 +193,13 @@ struct ExactInt {
 };
 
 ExactInt read_exact_int(PyObject* obj) {
+#if PY_VERSION_HEX >= 0x030C0000
+  if (auto* l = reinterpret_cast<PyLongObject*>(obj); PyUnstable_Long_IsCompact(l)) {
+    int64_t v = PyUnstable_Long_CompactValue(l);
+    if (v >= 0) return {ExactInt::Unsigned, static_cast<uint64_t>(v)};
+    return {ExactInt::Signed, 0, v};
+  }
+#endif
   int overflow = 0;
   long long i = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (overflow == 0) {
@@ -589,10 +596,21 @@ VINTREL_NOINLINE bool readable_container(PyObject* obj, unsigned depth) {
   return true;
 }
 
+// An exact int that fits a machine word, told without a call.
+inline bool is_small_int(PyObject* obj) {
+#if PY_VERSION_HEX >= 0x030C0000
+  return PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj));
+#else
+  // Up to two 30-bit digits.
+  Py_ssize_t size = Py_SIZE(obj);
+  return size >= -2 && size <= 2;
+#endif
+}
+
 bool readable(PyObject* obj, unsigned depth) {
   PyTypeObject* t = Py_TYPE(obj);
   if (t == &PyUnicode_Type) return str_readable(obj);
-  if (t == &PyLong_Type) return read_exact_int(obj).form != ExactInt::TooLarge;
+  if (t == &PyLong_Type) return is_small_int(obj) || read_exact_int(obj).form != ExactInt::TooLarge;
   if (t == &PyFloat_Type || t == &PyBool_Type || obj == Py_None) return true;
   if (t == &PyDict_Type || t == &PyList_Type || t == &PyTuple_Type) return readable_container(obj, depth);
   return false;
@@ -673,6 +691,12 @@ bool PathKeys::add_unsorted(const VarAccess& var) {
   for (const VarName& n : var.names) {
     PyObject* key = PyUnicode_FromStringAndSize(n.name.data(), static_cast<Py_ssize_t>(n.name.size()));
     if (!key) return false;
+#if PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000
+    // The same object as an interned key of the data (one written in
+    // source code) is found without comparing text. Not on 3.12, where an
+    // interned str is never freed: every compiled name would stay forever.
+    PyUnicode_InternInPlace(&key);
+#endif
     keys_.push_back(key);
     // Hashed now, so that no look-up hashes it again.
     if (PyObject_Hash(key) == -1) return false;
@@ -731,10 +755,16 @@ Expected<PyObject*, VarAccessError> access_in_place(PyObject* value, const std::
 }
 
 Expected<PyObject*, VarAccessError> access_bindings_in_place(PyObject* dict, const VarAccess& var,
-                                                             PyObject* const* keys) {
+                                                             PyObject* const* keys, BindingMemo* memo) {
   const std::vector<VarName>& names = var.names;
   if (names.empty()) detail::panic_empty_path();
-  PyObject* bound = dict_get(dict, names[0].name, keys ? keys[0] : nullptr);
+  PyObject* bound;
+  if (memo && memo->name && *memo->name == names[0].name) {
+    bound = memo->bound;
+  } else {
+    bound = dict_get(dict, names[0].name, keys ? keys[0] : nullptr);
+    if (memo) *memo = {&names[0].name, bound};
+  }
   if (!bound) return unexpected(VarAccessError::not_found(names[0].name));
   PyObject* cur = bound;
   if (names[0].index) cur = element(bound, *names[0].index);

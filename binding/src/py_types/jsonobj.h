@@ -189,8 +189,15 @@ class PathKeys {
 // borrowed from the data.
 Expected<PyObject*, VarAccessError> access_in_place(PyObject* value, const std::vector<VarName>& names,
                                                     PyObject* const* keys);
+// The binding found last in one evaluation, so that a tree naming the same
+// binding again and again looks it up once (the data cannot change while
+// it is read). `bound` is null for a name not bound.
+struct BindingMemo {
+  const std::string* name = nullptr;
+  PyObject* bound = nullptr;
+};
 Expected<PyObject*, VarAccessError> access_bindings_in_place(PyObject* dict, const VarAccess& var,
-                                                             PyObject* const* keys);
+                                                             PyObject* const* keys, BindingMemo* memo = nullptr);
 
 // Converts checked data into `out` (null on entry); the strings borrow the
 // data's text. Objects keep their entries sorted by key, as engine values do.
