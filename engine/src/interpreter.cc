@@ -302,9 +302,14 @@ class Machine {
       return EvalError::fn_call(name, EvalError::async_in_sync());
     }
     FnResult r = (*f)(FnArgs(args_.data(), n));
-    args_.clear();
-    if (!r) return EvalError::fn_call(name, std::move(r).error());
+    if (!r) {
+      args_.clear();
+      return EvalError::fn_call(name, std::move(r).error());
+    }
+    // The result may view the text of an argument this call owns: it takes
+    // its own copy before the arguments go.
     values_.emplace_back(std::move(r).value().into_owned());
+    args_.clear();
     return std::nullopt;
   }
 

@@ -214,6 +214,10 @@ class RecordingEnv : public ::testing::Test {
                     return args.empty() ? Value::Null() : args[0];
                   }));
     table.emplace("id", FnCallback::sync([](FnArgs args) -> FnResult { return args[0]; }));
+    // Returns a view into its argument's text instead of a copy.
+    table.emplace("view", FnCallback::sync([](FnArgs args) -> FnResult {
+                    return Value::String(vintrel::CowStr::Borrowed(args[0].as_str()));
+                  }));
     table.emplace("fail", FnCallback::sync([](FnArgs) -> FnResult {
                     return vintrel::unexpected(EvalError::other("boom"));
                   }));
@@ -290,6 +294,10 @@ TEST_F(RecordingEnv, FunctionResultsOwnTheirText) {
   ASSERT_TRUE(r);
   EXPECT_TRUE(r->is_owned());
   EXPECT_TRUE(r->get().as_cow_str().is_owned());
+  // A result that borrows from an argument the call owned (here the
+  // result of an inner call) is copied before the arguments are dropped.
+  const std::string text(64, 'q');
+  EXPECT_EQ(run(("view(rec('" + text + "'))").c_str()), "ok String(\"" + text + "\")");
 }
 
 // Trees far deeper than a 256 KiB native stack could recurse through,

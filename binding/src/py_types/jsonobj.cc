@@ -691,12 +691,8 @@ bool PathKeys::add_unsorted(const VarAccess& var) {
   for (const VarName& n : var.names) {
     PyObject* key = PyUnicode_FromStringAndSize(n.name.data(), static_cast<Py_ssize_t>(n.name.size()));
     if (!key) return false;
-#if PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000
-    // The same object as an interned key of the data (one written in
-    // source code) is found without comparing text. Not on 3.12, where an
-    // interned str is never freed: every compiled name would stay forever.
-    PyUnicode_InternInPlace(&key);
-#endif
+    // Not interned: that would enter every compiled name into the
+    // interpreter's own table of interned text (for good, on 3.12).
     keys_.push_back(key);
     // Hashed now, so that no look-up hashes it again.
     if (PyObject_Hash(key) == -1) return false;
