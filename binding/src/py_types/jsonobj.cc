@@ -687,7 +687,6 @@ bool PathKeys::add(const VarAccess& var) {
 
 bool PathKeys::add_unsorted(const VarAccess& var) {
   vars_.emplace_back(&var, keys_.size());
-  keys_.reserve(keys_.size() + var.names.size());
   for (const VarName& n : var.names) {
     PyObject* key = PyUnicode_FromStringAndSize(n.name.data(), static_cast<Py_ssize_t>(n.name.size()));
     if (!key) return false;
