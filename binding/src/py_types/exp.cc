@@ -113,7 +113,8 @@ PyObject* eval_in_place(const PyExp& exp, PyObject* dict) {
   // Making a list or dict may run the cyclic collector, and so any Python
   // code, which could change the data whose text the value borrows: it is
   // made to own its text first.
-  Value owned = std::move(*result).into_owned().into_owned();
+  Value owned = std::move(*result).into_owned();  // out of the Cow
+  owned = std::move(owned).into_owned();          // and its text too
   return value_to_pyobject(owned);
 }
 #endif

@@ -577,6 +577,16 @@ bool str_readable(PyObject* s) {
   return false;
 }
 
+// Every key an exact str with a UTF-8 form, every value readable at `depth`.
+// Reads a dict subclass's own storage.
+bool readable_entries(PyObject* dict, unsigned depth) {
+  Py_ssize_t pos = 0;
+  PyObject *k, *v;
+  while (PyDict_Next(dict, &pos, &k, &v))
+    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, depth)) return false;
+  return true;
+}
+
 // Mirrors the depth rule of the copy: a container at `depth` is refused
 // where the copy would raise.
 VINTREL_NOINLINE bool readable_container(PyObject* obj, unsigned depth) {
@@ -589,11 +599,7 @@ VINTREL_NOINLINE bool readable_container(PyObject* obj, unsigned depth) {
       if (!readable(items[i], depth + 1)) return false;
     return true;
   }
-  Py_ssize_t pos = 0;
-  PyObject *k, *v;
-  while (PyDict_Next(obj, &pos, &k, &v))
-    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, depth + 1)) return false;
-  return true;
+  return readable_entries(obj, depth + 1);
 }
 
 // An exact int that fits a machine word, told without a call.
@@ -667,22 +673,16 @@ PyObject* walk_in_place(PyObject* cur, const std::vector<VarName>& names, size_t
 
 bool readable_in_place(PyObject* obj) { return readable(obj, 0); }
 
-bool bindings_readable_in_place(PyObject* dict) {
-  Py_ssize_t pos = 0;
-  PyObject *k, *v;
-  while (PyDict_Next(dict, &pos, &k, &v))
-    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, 0)) return false;
-  return true;
-}
+bool bindings_readable_in_place(PyObject* dict) { return readable_entries(dict, 0); }
 
 PathKeys::~PathKeys() {
   for (PyObject* k : keys_) Py_DECREF(k);
 }
 
 bool PathKeys::add(const VarAccess& var) {
-  bool ok = add_unsorted(var);
+  if (!add_unsorted(var)) return false;
   std::sort(vars_.begin(), vars_.end());
-  return ok;
+  return true;
 }
 
 bool PathKeys::add_unsorted(const VarAccess& var) {
@@ -708,10 +708,7 @@ bool PathKeys::add_all(const Exp& root) {
       case Exp::Kind::Value:
         break;
       case Exp::Kind::Variable:
-        if (!add_unsorted(e->as_variable())) {
-          std::sort(vars_.begin(), vars_.end());
-          return false;
-        }
+        if (!add_unsorted(e->as_variable())) return false;
         break;
       case Exp::Kind::Function:
         for (const Exp& a : e->as_function().args) todo.push_back(&a);

@@ -161,7 +161,7 @@ bool readable_in_place(PyObject* obj);
 // storage); every key must be an exact str.
 bool bindings_readable_in_place(PyObject* dict);
 
-// The names of compiled paths as interned Python str keys, made once per
+// The names of compiled paths as hashed Python str keys, made once per
 // compiled object, so that a look-up in a dict needs no new str.
 class PathKeys {
  public:
@@ -171,7 +171,8 @@ class PathKeys {
   ~PathKeys();  // attached to the interpreter
 
   // Adds the names of one path, or of every variable of a tree. The
-  // objects must not move afterwards. False with the error set.
+  // objects must not move afterwards. False with the error set; the
+  // object is then only fit to be destroyed.
   bool add(const VarAccess& var);
   bool add_all(const Exp& exp);
 
