@@ -2,7 +2,7 @@
 #include <string>
 
 #include "builtin_cases.h"
-#include "regex_classes.h"
+#include "functions/regex_classes.h"
 #include "vintrel/functions.h"
 
 using namespace builtin_cases;
