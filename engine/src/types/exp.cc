@@ -302,4 +302,15 @@ Exp Exp::into_owned() && {
   return std::move(*this);
 }
 
+void for_each_variable(Exp& root, const std::function<void(VarAccess&)>& f) {
+  std::vector<Exp*> stack{&root};
+  while (!stack.empty()) {
+    Exp* node = stack.back();
+    stack.pop_back();
+    Exp::Payload& p = node->payload_mut();
+    if (auto* v = std::get_if<kVariable>(&p)) f(*v);
+    for_each_child(p, [&stack](Exp& c) { stack.push_back(&c); });
+  }
+}
+
 }  // namespace vintrel
