@@ -196,7 +196,8 @@ TEST(LiteralPattern, CopiesShareOneCompileAndFailuresRepeatTheirText) {
     EXPECT_TRUE(first->get().as_bool());
     auto second = vintrel::interpreter::eval(e->as_array()[1], env);
     ASSERT_FALSE(second.has_value());
-    EXPECT_EQ(second.error().message(), "Error calling function 'matches': Regex Error: Invalid regex pattern: 'missing ): (\\d'");
+    EXPECT_EQ(second.error().message(),
+              "Error calling function 'matches': Regex Error: Invalid regex pattern: 'missing ): (\\d'");
   }
 }
 
