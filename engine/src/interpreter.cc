@@ -298,7 +298,7 @@ class Machine {
       args_.clear();
       return EvalError::fn_call(name, EvalError::async_in_sync());
     }
-    FnResult r = (*f)(FnArgs(args_.data(), n));
+    FnResult r = (*f)(FnArgs({args_.data(), n}, &item));
     if (!r) {
       args_.clear();
       return EvalError::fn_call(name, std::move(r).error());

@@ -158,7 +158,7 @@ Exp::Exp(const Exp& other) : kind_(other.kind_), payload_() {
       case kVariable: dst->payload_.emplace<kVariable>(*std::get_if<kVariable>(&sp)); break;
       case kFunction: {
         const FunctionItem& sf = *std::get_if<kFunction>(&sp);
-        FunctionItem& df = dst->payload_.emplace<kFunction>(FunctionItem{sf.name, {}, sf.builtin});
+        FunctionItem& df = dst->payload_.emplace<kFunction>(FunctionItem{sf.name, {}, sf.builtin, sf.literal_pattern});
         df.args.reserve(sf.args.size());
         for (size_t i = 0; i < sf.args.size(); ++i) df.args.push_back(placeholder());
         for (size_t i = 0; i < sf.args.size(); ++i) stack.emplace_back(&sf.args[i], &df.args[i]);
