@@ -111,24 +111,27 @@ class Machine {
     const Exp* node = &root;
     for (;;) {
       if (node) {
-        auto failed = visit(node);
-        if (failed) return unexpected(std::move(*failed));
+        if (!visit(node)) return unexpected(std::move(*failure_));
       }
       if (tasks_.empty()) break;
       EvalTask t = tasks_.pop();
-      auto failed = step(t, node);
-      if (failed) return unexpected(std::move(*failed));
+      if (!step(t, node)) return unexpected(std::move(*failure_));
     }
     if (values_.empty()) return unexpected(EvalError::value_error("No value on stack after evaluation"));
     return std::move(values_.back()).into_cow();
   }
 
  private:
-  using Failure = std::optional<EvalError>;
+  // Steps report success; a failure leaves its error in failure_, which
+  // keeps the error out of every step's return value.
+  bool fail(EvalError e) {
+    failure_ = std::move(e);
+    return false;
+  }
 
   // Visits `node` and, through its leftmost operands, every node that would
   // run right after it; leaves `node` null.
-  Failure visit(const Exp*& node) {
+  bool visit(const Exp*& node) {
     while (node) {
       const Exp& e = *node;
       node = nullptr;
@@ -137,8 +140,8 @@ class Machine {
           values_.emplace_back(e.as_value());
           break;
         case Exp::Kind::Variable: {
-          auto failed = resolve_.fn(resolve_.ctx, e.as_variable(), values_.emplace_back().own);
-          if (failed) return EvalError::var_access(std::move(*failed));
+          if (!resolve_.fn(resolve_.ctx, e.as_variable(), values_.emplace_back().own, var_failure_))
+            return fail(EvalError::var_access(std::move(*var_failure_)));
           break;
         }
         case Exp::Kind::Not:
@@ -204,23 +207,23 @@ class Machine {
         }
       }
     }
-    return std::nullopt;
+    return true;
   }
 
   // Carries out one popped task; may hand back a node to visit next.
-  Failure step(const EvalTask& t, const Exp*& node) {
+  bool step(const EvalTask& t, const Exp*& node) {
     switch (t.kind) {
       case EvalTask::Kind::PushKey:
         keys_.push_back(&t.text());
-        return std::nullopt;
+        return true;
       case EvalTask::Kind::Visit:
         node = t.exp();
-        return std::nullopt;
+        return true;
       case EvalTask::Kind::Not: {
         need_values(values_, 1);
         Slot& top = values_.back();
         top.set_bool(!is_truthy(top.get()));
-        return std::nullopt;
+        return true;
       }
       case EvalTask::Kind::Or:
         need_values(values_, 1);
@@ -229,7 +232,7 @@ class Machine {
           values_.drop(1);
           node = t.exp();
         }
-        return std::nullopt;
+        return true;
       case EvalTask::Kind::And:
         need_values(values_, 1);
         if (is_truthy(values_.back().get())) {
@@ -238,7 +241,7 @@ class Machine {
         } else {
           values_.back().set_bool(false);
         }
-        return std::nullopt;
+        return true;
       case EvalTask::Kind::Eq:
       case EvalTask::Kind::Neq: {
         need_values(values_, 2);
@@ -246,7 +249,7 @@ class Machine {
         bool equal = values_[s - 2].get() == values_[s - 1].get();
         values_.drop(1);
         values_.back().set_bool(t.kind == EvalTask::Kind::Eq ? equal : !equal);
-        return std::nullopt;
+        return true;
       }
       case EvalTask::Kind::Compare:
         return compare(t.op);
@@ -254,15 +257,15 @@ class Machine {
         return call(*static_cast<const FunctionItem*>(t.ref), t.count);
       case EvalTask::Kind::MakeArray:
         make_array(t.count);
-        return std::nullopt;
+        return true;
       case EvalTask::Kind::MakeObject:
         make_object(t.count);
-        return std::nullopt;
+        return true;
     }
-    return std::nullopt;
+    return true;
   }
 
-  Failure compare(CompareOp op) {
+  bool compare(CompareOp op) {
     need_values(values_, 2);
     size_t s = values_.size();
     const Value& l = values_[s - 2].get();
@@ -273,19 +276,19 @@ class Machine {
     } else if (l.is_float() && r.is_float()) {
       outcome = test(op, l.as_float(), r.as_float());
     } else {
-      return cannot_compare(l, r);
+      return fail(cannot_compare(l, r));
     }
     values_.drop(1);
     values_.back().set_bool(outcome);
-    return std::nullopt;
+    return true;
   }
 
-  Failure call(const FunctionItem& item, uint64_t n) {
+  bool call(const FunctionItem& item, uint64_t n) {
     const std::string& name = item.name;
     const FnCallback* entry = item.builtin;
     if (!entry || !default_table_) {
       auto it = functions_.find(name);
-      if (it == functions_.end()) return EvalError::undefined_function(name);
+      if (it == functions_.end()) return fail(EvalError::undefined_function(name));
       entry = &it->second;
     }
     need_values(values_, n);
@@ -293,21 +296,26 @@ class Machine {
     size_t base = values_.size() - n;
     for (size_t i = 0; i < n; ++i) values_[base + i].move_into([&](auto&& v) { args_.emplace_back(std::forward<decltype(v)>(v)); });
     values_.drop(n);
-    const SyncCallable* f = entry->as_sync();
+    const FnCallback::Sync* f = entry->sync_entry();
     if (!f) {
       args_.clear();
-      return EvalError::fn_call(name, EvalError::async_in_sync());
+      return fail(EvalError::fn_call(name, EvalError::async_in_sync()));
     }
     FnResult r = (*f)(FnArgs({args_.data(), n}, &item));
     if (!r) {
       args_.clear();
-      return EvalError::fn_call(name, std::move(r).error());
+      return fail(EvalError::fn_call(name, std::move(r).error()));
     }
     // The result may view the text of an argument this call owns: it takes
-    // its own copy before the arguments go.
-    values_.emplace_back(std::move(r).value().into_owned());
+    // its own copy before the arguments go. Most results are scalars, which
+    // have no text.
+    Value& result = values_.emplace_back(std::move(r).value()).own;
+    if (result.is_string())
+      result.as_cow_str().make_owned();
+    else if (result.is_container())
+      result = std::move(result).into_owned();
     args_.clear();
-    return std::nullopt;
+    return true;
   }
 
   void make_array(uint64_t n) {
@@ -348,6 +356,8 @@ class Machine {
   ValueStack values_;
   KeyStack keys_;
   ArgList args_;  // reused by every call of this run
+  std::optional<EvalError> failure_;
+  std::optional<VarAccessError> var_failure_;
 };
 
 }  // namespace

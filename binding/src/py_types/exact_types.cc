@@ -2,14 +2,7 @@
 
 namespace vintrel::py {
 
-ExactInt read_exact_int(PyObject* obj) {
-#if PY_VERSION_HEX >= 0x030C0000
-  if (auto* l = reinterpret_cast<PyLongObject*>(obj); PyUnstable_Long_IsCompact(l)) {
-    int64_t v = PyUnstable_Long_CompactValue(l);
-    if (v >= 0) return {ExactInt::Unsigned, static_cast<uint64_t>(v)};
-    return {ExactInt::Signed, 0, v};
-  }
-#endif
+ExactInt read_wide_int(PyObject* obj) {
   int overflow = 0;
   long long i = PyLong_AsLongLongAndOverflow(obj, &overflow);
   if (overflow == 0) {

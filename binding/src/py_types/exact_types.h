@@ -54,7 +54,29 @@ struct ExactInt {
   double d = 0;
 };
 
-ExactInt read_exact_int(PyObject* obj);
+// Ints of more than one machine digit, out of line.
+ExactInt read_wide_int(PyObject* obj);
+
+// An exact int as the copy holds it. The one-digit ints that data is mostly
+// made of are read in place.
+inline ExactInt read_exact_int(PyObject* obj) {
+#if PY_VERSION_HEX >= 0x030C0000
+  if (auto* l = reinterpret_cast<PyLongObject*>(obj); PyUnstable_Long_IsCompact(l)) {
+    int64_t v = PyUnstable_Long_CompactValue(l);
+    if (v >= 0) return {ExactInt::Unsigned, static_cast<uint64_t>(v)};
+    return {ExactInt::Signed, 0, v};
+  }
+#else
+  Py_ssize_t size = Py_SIZE(obj);
+  if (size >= -1 && size <= 1) {
+    // Zero has no digit to read.
+    int64_t digit = size == 0 ? 0 : static_cast<int64_t>(reinterpret_cast<PyLongObject*>(obj)->ob_digit[0]);
+    if (size >= 0) return {ExactInt::Unsigned, static_cast<uint64_t>(digit)};
+    return {ExactInt::Signed, 0, -digit};
+  }
+#endif
+  return read_wide_int(obj);
+}
 
 // An exact int that fits a machine word, told without a call.
 inline bool is_small_int(PyObject* obj) noexcept {

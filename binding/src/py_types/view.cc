@@ -8,12 +8,32 @@ namespace vintrel::py {
 
 namespace {
 
-bool readable(PyObject* obj, unsigned depth);
+bool readable_container(PyObject* obj, unsigned depth);
 
-bool str_readable(PyObject* s) {
+// A str whose UTF-8 form exists (CPython then keeps it). ASCII text is
+// its own UTF-8 and needs no call.
+inline bool str_readable(PyObject* s) {
+  if (PyUnicode_IS_COMPACT_ASCII(s)) return true;
   std::string_view text;
   if (str_text(s, text)) return true;
   PyErr_Clear();
+  return false;
+}
+
+// Scalars, the bulk of any data, are told apart inline; containers recurse
+// out of line.
+inline bool readable(PyObject* obj, unsigned depth) {
+  switch (exact_type(obj)) {
+    case ExactType::Str: return str_readable(obj);
+    case ExactType::Int: return is_small_int(obj) || read_exact_int(obj).form != ExactInt::TooLarge;
+    case ExactType::Float:
+    case ExactType::Bool:
+    case ExactType::None: return true;
+    case ExactType::List:
+    case ExactType::Tuple:
+    case ExactType::Dict: return readable_container(obj, depth);
+    case ExactType::Other: break;
+  }
   return false;
 }
 
@@ -38,21 +58,6 @@ bool readable_entries(PyObject* dict, unsigned depth) {
   return true;
 }
 
-bool readable(PyObject* obj, unsigned depth) {
-  switch (exact_type(obj)) {
-    case ExactType::Str: return str_readable(obj);
-    case ExactType::Int: return is_small_int(obj) || read_exact_int(obj).form != ExactInt::TooLarge;
-    case ExactType::Float:
-    case ExactType::Bool:
-    case ExactType::None: return true;
-    case ExactType::List:
-    case ExactType::Tuple:
-    case ExactType::Dict: return readable_container(obj, depth);
-    case ExactType::Other: break;
-  }
-  return false;
-}
-
 }  // namespace
 
 bool readable_in_place(PyObject* obj) { return readable(obj, 0); }
@@ -70,19 +75,13 @@ std::string_view checked_text(PyObject* s) {
   return text;
 }
 
-PyObject* dict_lookup(PyObject* dict, const VarName& name) {
-  PyObject* key = static_cast<PyObject*>(const_cast<void*>(name.host_key.get()));
-  PyRef made;
+PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name) {
+  PyRef key = PyRef::steal(PyUnicode_FromStringAndSize(name.name.data(), static_cast<Py_ssize_t>(name.name.size())));
   if (!key) {
-    made = PyRef::steal(PyUnicode_FromStringAndSize(name.name.data(), static_cast<Py_ssize_t>(name.name.size())));
-    if (!made) {
-      PyErr_Clear();
-      throw std::bad_alloc();
-    }
-    key = made.get();
+    PyErr_Clear();
+    throw std::bad_alloc();
   }
-  // Exact str keys compare without Python code, so nothing can fail here.
-  return PyDict_GetItemWithError(dict, key);
+  return PyDict_GetItemWithError(dict, key.get());
 }
 
 }  // namespace vintrel::py

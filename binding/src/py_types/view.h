@@ -39,8 +39,14 @@ bool bindings_readable_in_place(PyObject* dict);
 // Text of a str that the check above accepted, which CPython keeps cached.
 std::string_view checked_text(PyObject* s);
 // The value under `name` in a dict of exact str keys: borrowed, or null.
-// Uses the name's compiled key when it has one.
-PyObject* dict_lookup(PyObject* dict, const VarName& name);
+// Uses the name's compiled key when it has one; exact str keys compare
+// without Python code, so nothing can fail.
+PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name);
+inline PyObject* dict_lookup(PyObject* dict, const VarName& name) {
+  if (const void* key = name.host_key.get())
+    return PyDict_GetItemWithError(dict, static_cast<PyObject*>(const_cast<void*>(key)));
+  return dict_lookup_by_text(dict, name);
+}
 
 namespace view_detail {
 inline PyObject* obj(const PyObject& v) { return const_cast<PyObject*>(&v); }

@@ -165,6 +165,44 @@ class BoundConverter {
  public:
   BoundConverter() noexcept {}
 
+  enum class Opened : uint8_t { Scalar, Container, Unknown };
+  // Converts a scalar into `out` (null on entry); Container for an array or
+  // an object, which `out` does not yet hold; Unknown for no kind at all.
+  static Opened open_scalar(Src& v, Value& out) {
+    if (Ops::is_string(v)) {
+      if constexpr (kOwned) {
+        auto s = std::move(v).into_string();
+        if (!s) panic("Expected JSON string");
+        out = Value::String(CowStr::Owned(std::move(*s)));
+      } else {
+        auto s = Ops::as_str(v);
+        if (!s) panic("Expected JSON string");
+        out = Value::String(CowStr::Borrowed(*s));
+      }
+      return Opened::Scalar;
+    }
+    if (auto u = Ops::as_u64(v)) {
+      out = Value::from_u64(*u);
+      return Opened::Scalar;
+    }
+    if (auto i = Ops::as_i64(v)) {
+      out = Value::Int(*i);
+      return Opened::Scalar;
+    }
+    if (auto f = Ops::as_f64(v)) {
+      out = Value::Float(*f);
+      return Opened::Scalar;
+    }
+    if (auto b = Ops::as_bool(v)) {
+      out = Value::Bool(*b);
+      return Opened::Scalar;
+    }
+    if (Ops::is_array(v)) return Opened::Container;
+    if (Ops::is_null(v)) return Opened::Scalar;  // `out` is null already
+    if (Ops::is_object(v)) return Opened::Container;
+    return Opened::Unknown;
+  }
+
   // Converts `root` into `result`, which must be null on entry. False when
   // some value inside is of no kind the engine knows.
   bool run(Src& root, Value& result) {
@@ -220,33 +258,10 @@ class BoundConverter {
   // container of the source's size and pushes the frame that fills it.
   // False when `v` is of no kind the engine knows.
   bool open(Src& v, Value& out) {
-    if (Ops::is_string(v)) {
-      if constexpr (kOwned) {
-        auto s = std::move(v).into_string();
-        if (!s) panic("Expected JSON string");
-        out = Value::String(CowStr::Owned(std::move(*s)));
-      } else {
-        auto s = Ops::as_str(v);
-        if (!s) panic("Expected JSON string");
-        out = Value::String(CowStr::Borrowed(*s));
-      }
-      return true;
-    }
-    if (auto u = Ops::as_u64(v)) {
-      out = Value::from_u64(*u);
-      return true;
-    }
-    if (auto i = Ops::as_i64(v)) {
-      out = Value::Int(*i);
-      return true;
-    }
-    if (auto f = Ops::as_f64(v)) {
-      out = Value::Float(*f);
-      return true;
-    }
-    if (auto b = Ops::as_bool(v)) {
-      out = Value::Bool(*b);
-      return true;
+    switch (open_scalar(v, out)) {
+      case Opened::Scalar: return true;
+      case Opened::Unknown: return false;
+      case Opened::Container: break;
     }
     if (Ops::is_array(v)) {
       out = Value::Array({});
@@ -265,7 +280,6 @@ class BoundConverter {
       }
       return true;
     }
-    if (Ops::is_null(v)) return true;  // `out` is null already
     if (Ops::is_object(v)) {
       out = Value::Object({});
       ValueObject* entries = &out.as_object();
@@ -290,6 +304,20 @@ class BoundConverter {
   SmallStack<Frame, 8> frames_;
 };
 
+// The borrowing conversion into a null `out`, for callers that place the
+// result themselves; false stands for kUnsupportedValueType. A scalar, the
+// usual variable, needs no stack of open containers.
+template <class V>
+bool convert_bound_ref(const V& v, Value& out) {
+  using Converter = BoundConverter<V, false>;
+  switch (Converter::open_scalar(v, out)) {
+    case Converter::Opened::Scalar: return true;
+    case Converter::Opened::Unknown: return false;
+    case Converter::Opened::Container: break;
+  }
+  return Converter().run(v, out);
+}
+
 inline Expected<Value, std::string> conversion_result(bool ok, Value& v) {
   if (!ok) return unexpected(std::string(kUnsupportedValueType));
   return std::move(v);
@@ -313,7 +341,7 @@ template <class V>
 Expected<Value, std::string> Value::from_json_object_ref(const V& v) {
   static_assert(BoundValue<V>);
   Value out;
-  bool ok = detail::BoundConverter<V, false>().run(v, out);
+  bool ok = detail::convert_bound_ref(v, out);
   return detail::conversion_result(ok, out);
 }
 

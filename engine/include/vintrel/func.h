@@ -59,18 +59,29 @@ using AsyncCallable = std::function<void(FnArgs, std::function<void(FnResult)>)>
 struct FnCallback {
   struct Sync {
     std::shared_ptr<const SyncCallable> f;
+    // The plain function that `f` wraps, when it is one (every built-in):
+    // called directly, it saves the wrapper's indirection on each call.
+    FnResult (*plain)(FnArgs) = nullptr;
+
+    FnResult operator()(FnArgs args) const { return plain ? plain(args) : (*f)(args); }
   };
   struct Async {
     std::shared_ptr<const AsyncCallable> f;
   };
   std::variant<Sync, Async> v;
 
-  static FnCallback sync(SyncCallable f) { return {Sync{std::make_shared<const SyncCallable>(std::move(f))}}; }
+  static FnCallback sync(SyncCallable f) {
+    auto* plain = f.target<FnResult (*)(FnArgs)>();
+    FnResult (*fn)(FnArgs) = plain ? *plain : nullptr;
+    return {Sync{std::make_shared<const SyncCallable>(std::move(f)), fn}};
+  }
   static FnCallback async(AsyncCallable f) { return {Async{std::make_shared<const AsyncCallable>(std::move(f))}}; }
+  // The shared callable of a Sync entry (copies of the entry share it), or null.
   const SyncCallable* as_sync() const noexcept {
     auto* s = std::get_if<Sync>(&v);
     return s ? s->f.get() : nullptr;
   }
+  const Sync* sync_entry() const noexcept { return std::get_if<Sync>(&v); }
 };
 
 // Name to function; lookup is byte-exact, inserting replaces.

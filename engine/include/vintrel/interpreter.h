@@ -26,9 +26,10 @@ namespace detail {
 // Only the variable lookup depends on the bound-value type, so the loop
 // itself is compiled once and reaches the bindings through this callback:
 // it finds one variable's value and converts it into `out` (null on
-// entry); the Value may borrow text from the data behind `ctx`.
+// entry); the Value may borrow text from the data behind `ctx`. False with
+// `error` set when the variable cannot be read.
 struct VarResolver {
-  std::optional<VarAccessError> (*fn)(const void* ctx, const VarAccess& var, Value& out);
+  bool (*fn)(const void* ctx, const VarAccess& var, Value& out, std::optional<VarAccessError>& error);
   const void* ctx;
 };
 
@@ -37,14 +38,13 @@ struct VarResolver {
 Expected<Cow<Value>, EvalError> eval_core(const Exp& exp, const FunctionTable& functions, VarResolver resolve);
 
 template <class V, class Bindings>
-std::optional<VarAccessError> resolve_from_env(const void* ctx, const VarAccess& var, Value& out) {
+bool resolve_from_env(const void* ctx, const VarAccess& var, Value& out, std::optional<VarAccessError>& error) {
   const auto& env = *static_cast<const Env<V, Bindings>*>(ctx);
-  auto found = var.access_from_bindings(env);
-  if (!found) return std::move(found).error();
-  auto converted = Value::from_json_object_ref(**found);
-  if (!converted) return VarAccessError::conversion_error(std::move(converted).error());
-  out = std::move(*converted);
-  return std::nullopt;
+  const V* found = vintrel::detail::read_from_bindings(var, env, error);
+  if (!found) return false;
+  if (vintrel::detail::convert_bound_ref(*found, out)) return true;
+  error = VarAccessError::conversion_error(std::string(vintrel::detail::kUnsupportedValueType));
+  return false;
 }
 
 }  // namespace detail

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -64,36 +65,71 @@ template <class V>
   return VarAccessError::type_error(std::move(m));
 }
 
+// The reads below return the value found, or null with `error` set. A
+// failure's text is built only then, out of line; success returns a
+// pointer and nothing else.
+using ReadError = std::optional<VarAccessError>;
+
 // Applies `index` to `cur` (an element of an array, or a failure whose path
 // text covers the first `until` names).
 template <class V>
-Expected<const V*, VarAccessError> apply_index(const V* cur, uint64_t index, const std::vector<VarName>& names,
-                                               size_t until) {
+const V* apply_index(const V* cur, uint64_t index, const std::vector<VarName>& names, size_t until,
+                     ReadError& error) {
   using Ops = BoundOps<V>;
   const auto* arr = Ops::as_array(*cur);
-  if (!arr) return unexpected(not_an_array<V>(names, until, cur));
+  if (!arr) {
+    error = not_an_array<V>(names, until, cur);
+    return nullptr;
+  }
   size_t size = Ops::array_size(*arr);
-  if (index >= size) return unexpected(index_out_of_bounds(names, until, index, size));
+  if (index >= size) {
+    error = index_out_of_bounds(names, until, index, size);
+    return nullptr;
+  }
   return &Ops::element(*arr, static_cast<size_t>(index));
 }
 
 // Walks names[from..] as object keys with their indexes, starting at `cur`.
 template <class V>
-Expected<const V*, VarAccessError> walk(const V* cur, const std::vector<VarName>& names, size_t from) {
+const V* walk(const V* cur, const std::vector<VarName>& names, size_t from, ReadError& error) {
   using Ops = BoundOps<V>;
   for (size_t i = from; i < names.size(); ++i) {
     const VarName& n = names[i];
     const auto* obj = Ops::as_object(*cur);
-    if (!obj) return unexpected(missing_key(names, i));
-    cur = Ops::find(*obj, n);
-    if (!cur) return unexpected(missing_key(names, i));
-    if (n.index) {
-      auto elem = apply_index(cur, *n.index, names, i);
-      if (!elem) return unexpected(std::move(elem).error());
-      cur = *elem;
+    if (obj) cur = Ops::find(*obj, n);
+    if (!obj || !cur) {
+      error = missing_key(names, i);
+      return nullptr;
     }
+    if (n.index && !(cur = apply_index(cur, *n.index, names, i, error))) return nullptr;
   }
   return cur;
+}
+
+// VarAccess::access_names without the result wrapper.
+template <class V>
+const V* read_names(const std::vector<VarName>& names, const V& value, bool first_resolved, ReadError& error) {
+  if (names.empty()) panic_empty_path();
+  const V* cur = &value;
+  if (!first_resolved) return walk(cur, names, 0, error);
+  // The value bound to the first name: only its index is left to apply,
+  // and its messages name the first name itself.
+  if (names[0].index && !(cur = apply_index(cur, *names[0].index, names, 1, error))) return nullptr;
+  return walk(cur, names, 1, error);
+}
+
+// VarAccess::access_from_bindings without the result wrapper; the
+// interpreter reads every variable through it.
+template <class V, class Bindings>
+const V* read_from_bindings(const VarAccess& var, const Env<V, Bindings>& env, ReadError& error) {
+  if (var.names.empty()) panic_empty_path();
+  const VarName& first = var.names.front();
+  const V* bound = env.lookup(first);
+  if (!bound) {
+    error = VarAccessError::not_found(first.name);
+    return nullptr;
+  }
+  return read_names(var.names, *bound, true, error);
 }
 
 // The same walk through the mutable accessors of an owned value, to the
@@ -123,28 +159,16 @@ template <class V>
 Expected<const V*, VarAccessError> VarAccess::access_names(const std::vector<VarName>& names, const V& value,
                                                            bool first_resolved) {
   static_assert(BoundValue<V>);
-  if (names.empty()) detail::panic_empty_path();
-  const V* cur = &value;
-  size_t from = 0;
-  if (first_resolved) {
-    // The value bound to the first name: only its index is left to apply,
-    // and its messages name the first name itself.
-    from = 1;
-    if (names[0].index) {
-      auto elem = detail::apply_index(cur, *names[0].index, names, 1);
-      if (!elem) return unexpected(std::move(elem).error());
-      cur = *elem;
-    }
-  }
-  return detail::walk(cur, names, from);
+  detail::ReadError error;
+  if (const V* found = detail::read_names(names, value, first_resolved, error)) return found;
+  return unexpected(std::move(*error));
 }
 
 template <class V, class Bindings>
 Expected<const V*, VarAccessError> VarAccess::access_from_bindings(const Env<V, Bindings>& env) const {
-  if (names.empty()) detail::panic_empty_path();
-  const V* bound = env.lookup(names.front());
-  if (!bound) return unexpected(VarAccessError::not_found(names.front().name));
-  return access_names(names, *bound, true);
+  detail::ReadError error;
+  if (const V* found = detail::read_from_bindings(*this, env, error)) return found;
+  return unexpected(std::move(*error));
 }
 
 template <class V>
