@@ -1,37 +1,163 @@
-// The evaluation loop: one dispatch over explicit stacks of tasks, values and
-// object keys. A node's first operand is visited straight away instead of
-// being pushed and popped again; the order in which operands, lookups and
-// calls happen is the one the stacks alone would give.
+// The evaluation loop over a tree laid out as a program: the tree's nodes in
+// the order in which explicit stacks of tasks would carry them out (every
+// operand before its operator, call arguments first to last, array elements
+// last to first, object entries in descending key order), with a jump past
+// the right operand of || and &&. The order of operands, lookups, calls and
+// errors is therefore exactly the stacks' order, while a node costs one
+// dispatch instead of a task pushed and popped. Nothing recurses: the
+// program is made from the tree with an explicit stack, and runs as a loop
+// over a stack of values.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
-#include <variant>
+#include <vector>
 
 #include "vintrel/interpreter.h"
 #include "vintrel/panic.h"
 #include "vintrel/small_stack.h"
 
-namespace vintrel::interpreter::detail {
-namespace {
+namespace vintrel::interpreter {
 
 enum class CompareOp : uint8_t { Lt, Gt, Leq, Geq };
 
-// One pending step. Everything it refers to belongs to the tree. Built in
-// place on the stack: a task assembled elsewhere and copied in costs a
-// store-forwarding stall per push.
-struct EvalTask {
-  enum class Kind : uint8_t { PushKey, Visit, Not, Or, And, Eq, Neq, Compare, Call, MakeArray, MakeObject };
-  Kind kind;
-  CompareOp op;        // Compare
-  const void* ref;     // Visit, Or, And: an Exp; PushKey: the key; Call: the FunctionItem
-  uint64_t count;      // Call, MakeArray, MakeObject
-
-  EvalTask(Kind k, const void* r = nullptr, uint64_t n = 0, CompareOp o = CompareOp::Lt) noexcept
-      : kind(k), op(o), ref(r), count(n) {}
-  const Exp* exp() const noexcept { return static_cast<const Exp*>(ref); }
-  const std::string& text() const noexcept { return *static_cast<const std::string*>(ref); }
+// One step of a program. Everything it refers to belongs to the tree.
+struct Op {
+  enum class Code : uint8_t { Literal, Variable, Not, OrJump, AndJump, Eq, Neq, Compare, Call, MakeArray, MakeObject };
+  Code code;
+  CompareOp compare = CompareOp::Lt;  // Compare
+  // Literal: a Value; Variable: a VarAccess; Call: a FunctionItem; MakeObject:
+  // the Exp::ExpObject whose keys it takes.
+  const void* ref = nullptr;
+  uint64_t count = 0;  // Call, MakeArray, MakeObject: values taken; OrJump, AndJump: where to go
 };
+
+namespace {
+
+CompareOp compare_op(Exp::Kind k) {
+  switch (k) {
+    case Exp::Kind::Lt: return CompareOp::Lt;
+    case Exp::Kind::Gt: return CompareOp::Gt;
+    case Exp::Kind::Leq: return CompareOp::Leq;
+    default: return CompareOp::Geq;
+  }
+}
+
+}  // namespace
+
+Program::Program(const Exp& root) {
+  // A node waiting for its operands: `stage` counts what has been laid out,
+  // `jump` is the position of an || or && jump still to be aimed.
+  struct Pending {
+    const Exp* node;
+    uint8_t stage;
+    size_t jump;
+  };
+  vintrel::detail::SmallStack<Pending, 32> pending;
+  pending.push_back({&root, 0, 0});
+  ops_.reserve(32);
+  auto emit = [this](Op::Code code, const void* ref = nullptr, uint64_t count = 0) {
+    ops_.push_back(Op{code, CompareOp::Lt, ref, count});
+  };
+  while (!pending.empty()) {
+    size_t at = pending.size() - 1;
+    const Exp& e = *pending[at].node;
+    uint8_t stage = pending[at].stage++;
+    switch (e.kind()) {
+      case Exp::Kind::Value:
+        emit(Op::Code::Literal, &e.as_value());
+        pending.drop(1);
+        break;
+      case Exp::Kind::Variable:
+        emit(Op::Code::Variable, &e.as_variable());
+        pending.drop(1);
+        break;
+      case Exp::Kind::Not:
+        if (stage == 0) {
+          pending.push_back({&e.operand(), 0, 0});
+        } else {
+          emit(Op::Code::Not);
+          pending.drop(1);
+        }
+        break;
+      case Exp::Kind::Or:
+      case Exp::Kind::And:
+        if (stage == 0) {
+          pending.push_back({&e.left(), 0, 0});
+        } else if (stage == 1) {
+          pending[at].jump = ops_.size();
+          emit(e.kind() == Exp::Kind::Or ? Op::Code::OrJump : Op::Code::AndJump);
+          pending.push_back({&e.right(), 0, 0});
+        } else {
+          ops_[pending[at].jump].count = ops_.size();  // past the right operand
+          pending.drop(1);
+        }
+        break;
+      case Exp::Kind::Eq:
+      case Exp::Kind::Neq:
+      case Exp::Kind::Gt:
+      case Exp::Kind::Lt:
+      case Exp::Kind::Geq:
+      case Exp::Kind::Leq:
+        if (stage == 0) {
+          pending.push_back({&e.right(), 0, 0});
+          pending.push_back({&e.left(), 0, 0});  // on top: laid out first
+        } else {
+          if (e.kind() == Exp::Kind::Eq) {
+            emit(Op::Code::Eq);
+          } else if (e.kind() == Exp::Kind::Neq) {
+            emit(Op::Code::Neq);
+          } else {
+            emit(Op::Code::Compare);
+            ops_.back().compare = compare_op(e.kind());
+          }
+          pending.drop(1);
+        }
+        break;
+      case Exp::Kind::Function: {
+        const FunctionItem& f = e.as_function();
+        if (stage == 0) {
+          // Arguments first to last: the first on top.
+          for (size_t i = f.args.size(); i > 0; --i) pending.push_back({&f.args[i - 1], 0, 0});
+        } else {
+          emit(Op::Code::Call, &f, f.args.size());
+          pending.drop(1);
+        }
+        break;
+      }
+      case Exp::Kind::Array: {
+        const auto& elems = e.as_array();
+        if (stage == 0) {
+          // Elements last to first: the last on top.
+          for (const Exp& x : elems) pending.push_back({&x, 0, 0});
+        } else {
+          emit(Op::Code::MakeArray, nullptr, elems.size());
+          pending.drop(1);
+        }
+        break;
+      }
+      case Exp::Kind::Object: {
+        const auto& entries = e.as_object();
+        if (stage == 0) {
+          // Entries in descending key order: the greatest key on top.
+          for (const auto& entry : entries) pending.push_back({&entry.second, 0, 0});
+        } else {
+          emit(Op::Code::MakeObject, &entries, entries.size());
+          pending.drop(1);
+        }
+        break;
+      }
+    }
+  }
+}
+
+Program::Program() noexcept = default;
+Program::~Program() = default;
+Program::Program(Program&&) noexcept = default;
+Program& Program::operator=(Program&&) noexcept = default;
+
+namespace detail {
+namespace {
 
 // A value_stack entry: a literal of the tree, borrowed, or a value of its
 // own. Cheaper than a Cow<Value>: entries are built in place and a Bool
@@ -62,9 +188,7 @@ struct Slot {
 };
 
 // Sized for the trees people write: these never reach the heap.
-using TaskStack = vintrel::detail::SmallStack<EvalTask, 64>;
 using ValueStack = vintrel::detail::SmallStack<Slot, 16>;
-using KeyStack = vintrel::detail::SmallStack<const std::string*, 8>;
 using ArgList = vintrel::detail::SmallStack<Value, 8>;
 
 [[noreturn, gnu::cold]] void value_underflow() { panic("Value stack underflow"); }
@@ -93,176 +217,81 @@ bool test(CompareOp op, T l, T r) {
   return false;
 }
 
-CompareOp compare_op(Exp::Kind k) {
-  switch (k) {
-    case Exp::Kind::Lt: return CompareOp::Lt;
-    case Exp::Kind::Gt: return CompareOp::Gt;
-    case Exp::Kind::Leq: return CompareOp::Leq;
-    default: return CompareOp::Geq;
-  }
-}
-
 class Machine {
  public:
   Machine(const FunctionTable& functions, VarResolver resolve)
       : functions_(functions), default_table_(&functions == &DEFAULT_VTABLE()), resolve_(resolve) {}
 
-  Expected<Cow<Value>, EvalError> run(const Exp& root) {
-    const Exp* node = &root;
-    for (;;) {
-      if (node) {
-        if (!visit(node)) return unexpected(std::move(*failure_));
+  Expected<Cow<Value>, EvalError> run(const std::vector<Op>& ops) {
+    const size_t end = ops.size();
+    for (size_t pc = 0; pc < end; ++pc) {
+      const Op& op = ops[pc];
+      switch (op.code) {
+        case Op::Code::Literal:
+          values_.emplace_back(*static_cast<const Value*>(op.ref));
+          break;
+        case Op::Code::Variable:
+          if (!resolve_.fn(resolve_.ctx, *static_cast<const VarAccess*>(op.ref), values_.emplace_back().own,
+                           var_failure_))
+            return unexpected(EvalError::var_access(std::move(*var_failure_)));
+          break;
+        case Op::Code::Not: {
+          need_values(values_, 1);
+          Slot& top = values_.back();
+          top.set_bool(!is_truthy(top.get()));
+          break;
+        }
+        case Op::Code::OrJump:
+          need_values(values_, 1);
+          // A truthy left value is the result, borrowed or owned as it is;
+          // otherwise the right operand's value is.
+          if (is_truthy(values_.back().get()))
+            pc = op.count - 1;
+          else
+            values_.drop(1);
+          break;
+        case Op::Code::AndJump:
+          need_values(values_, 1);
+          if (is_truthy(values_.back().get())) {
+            values_.drop(1);
+          } else {
+            values_.back().set_bool(false);
+            pc = op.count - 1;
+          }
+          break;
+        case Op::Code::Eq:
+        case Op::Code::Neq: {
+          need_values(values_, 2);
+          size_t s = values_.size();
+          bool equal = values_[s - 2].get() == values_[s - 1].get();
+          values_.drop(1);
+          values_.back().set_bool(op.code == Op::Code::Eq ? equal : !equal);
+          break;
+        }
+        case Op::Code::Compare:
+          if (!compare(op.compare)) return unexpected(std::move(*failure_));
+          break;
+        case Op::Code::Call:
+          if (!call(*static_cast<const FunctionItem*>(op.ref), op.count)) return unexpected(std::move(*failure_));
+          break;
+        case Op::Code::MakeArray:
+          make_array(op.count);
+          break;
+        case Op::Code::MakeObject:
+          make_object(*static_cast<const Exp::ExpObject*>(op.ref));
+          break;
       }
-      if (tasks_.empty()) break;
-      EvalTask t = tasks_.pop();
-      if (!step(t, node)) return unexpected(std::move(*failure_));
     }
     if (values_.empty()) return unexpected(EvalError::value_error("No value on stack after evaluation"));
     return std::move(values_.back()).into_cow();
   }
 
  private:
-  // Steps report success; a failure leaves its error in failure_, which
-  // keeps the error out of every step's return value.
+  // A failure leaves its error in failure_ and reports false, which keeps
+  // the error out of every step's return value.
   bool fail(EvalError e) {
     failure_ = std::move(e);
     return false;
-  }
-
-  // Visits `node` and, through its leftmost operands, every node that would
-  // run right after it; leaves `node` null.
-  bool visit(const Exp*& node) {
-    while (node) {
-      const Exp& e = *node;
-      node = nullptr;
-      switch (e.kind()) {
-        case Exp::Kind::Value:
-          values_.emplace_back(e.as_value());
-          break;
-        case Exp::Kind::Variable: {
-          if (!resolve_.fn(resolve_.ctx, e.as_variable(), values_.emplace_back().own, var_failure_))
-            return fail(EvalError::var_access(std::move(*var_failure_)));
-          break;
-        }
-        case Exp::Kind::Not:
-          tasks_.emplace_back(EvalTask::Kind::Not);
-          node = &e.operand();
-          break;
-        case Exp::Kind::Or:
-          tasks_.emplace_back(EvalTask::Kind::Or, &e.right());
-          node = &e.left();
-          break;
-        case Exp::Kind::And:
-          tasks_.emplace_back(EvalTask::Kind::And, &e.right());
-          node = &e.left();
-          break;
-        case Exp::Kind::Eq:
-        case Exp::Kind::Neq:
-          tasks_.emplace_back(e.kind() == Exp::Kind::Eq ? EvalTask::Kind::Eq : EvalTask::Kind::Neq);
-          tasks_.emplace_back(EvalTask::Kind::Visit, &e.right());
-          node = &e.left();
-          break;
-        case Exp::Kind::Gt:
-        case Exp::Kind::Lt:
-        case Exp::Kind::Geq:
-        case Exp::Kind::Leq:
-          tasks_.emplace_back(EvalTask::Kind::Compare, nullptr, 0, compare_op(e.kind()));
-          tasks_.emplace_back(EvalTask::Kind::Visit, &e.right());
-          node = &e.left();
-          break;
-        case Exp::Kind::Function: {
-          const FunctionItem& f = e.as_function();
-          size_t n = f.args.size();
-          tasks_.emplace_back(EvalTask::Kind::Call, &f, n);
-          // Arguments run first to last: the first one is visited now.
-          for (size_t i = n; i > 1; --i) tasks_.emplace_back(EvalTask::Kind::Visit, &f.args[i - 1]);
-          if (n > 0) node = &f.args[0];
-          break;
-        }
-        case Exp::Kind::Array: {
-          const auto& elems = e.as_array();
-          size_t n = elems.size();
-          tasks_.emplace_back(EvalTask::Kind::MakeArray, nullptr, n);
-          // Elements run last to first: the last one is visited now.
-          for (size_t i = 0; i + 1 < n; ++i) tasks_.emplace_back(EvalTask::Kind::Visit, &elems[i]);
-          if (n > 0) node = &elems[n - 1];
-          break;
-        }
-        case Exp::Kind::Object: {
-          const auto& entries = e.as_object();
-          size_t n = entries.size();
-          tasks_.emplace_back(EvalTask::Kind::MakeObject, nullptr, n);
-          // Entries run in descending key order, each key pushed just
-          // before its value runs: the greatest is started now.
-          auto it = entries.begin();
-          for (size_t i = 0; i + 1 < n; ++i, ++it) {
-            tasks_.emplace_back(EvalTask::Kind::Visit, &it->second);
-            tasks_.emplace_back(EvalTask::Kind::PushKey, &it->first);
-          }
-          if (n > 0) {
-            keys_.push_back(&it->first);
-            node = &it->second;
-          }
-          break;
-        }
-      }
-    }
-    return true;
-  }
-
-  // Carries out one popped task; may hand back a node to visit next.
-  bool step(const EvalTask& t, const Exp*& node) {
-    switch (t.kind) {
-      case EvalTask::Kind::PushKey:
-        keys_.push_back(&t.text());
-        return true;
-      case EvalTask::Kind::Visit:
-        node = t.exp();
-        return true;
-      case EvalTask::Kind::Not: {
-        need_values(values_, 1);
-        Slot& top = values_.back();
-        top.set_bool(!is_truthy(top.get()));
-        return true;
-      }
-      case EvalTask::Kind::Or:
-        need_values(values_, 1);
-        // A truthy left value stays where it is, borrowed or owned.
-        if (!is_truthy(values_.back().get())) {
-          values_.drop(1);
-          node = t.exp();
-        }
-        return true;
-      case EvalTask::Kind::And:
-        need_values(values_, 1);
-        if (is_truthy(values_.back().get())) {
-          values_.drop(1);
-          node = t.exp();
-        } else {
-          values_.back().set_bool(false);
-        }
-        return true;
-      case EvalTask::Kind::Eq:
-      case EvalTask::Kind::Neq: {
-        need_values(values_, 2);
-        size_t s = values_.size();
-        bool equal = values_[s - 2].get() == values_[s - 1].get();
-        values_.drop(1);
-        values_.back().set_bool(t.kind == EvalTask::Kind::Eq ? equal : !equal);
-        return true;
-      }
-      case EvalTask::Kind::Compare:
-        return compare(t.op);
-      case EvalTask::Kind::Call:
-        return call(*static_cast<const FunctionItem*>(t.ref), t.count);
-      case EvalTask::Kind::MakeArray:
-        make_array(t.count);
-        return true;
-      case EvalTask::Kind::MakeObject:
-        make_object(t.count);
-        return true;
-    }
-    return true;
   }
 
   bool compare(CompareOp op) {
@@ -329,32 +358,26 @@ class Machine {
     values_.emplace_back(Value::Array(std::move(list)));
   }
 
-  void make_object(uint64_t n) {
+  // The values of an object literal's entries, the one of the smallest key
+  // on top; the keys come from the literal, unique and in ascending order.
+  void make_object(const Exp::ExpObject& entries) {
+    size_t n = entries.size();
+    need_values(values_, n);
     ValueObject map;
     map.reserve(n);
-    for (uint64_t i = 0; i < n; ++i) {
-      if (keys_.empty()) panic("Object key stack underflow");
-      need_values(values_, 1);
-      const std::string& key = *keys_.pop();
-      // Keys come off the stack in ascending order; anything else is merged.
-      bool in_order = map.empty() || (map.end() - 1)->first < key;
-      values_.back().move_into([&](auto&& v) {
-        if (in_order)
-          map.push_back_sorted(key, Value(std::forward<decltype(v)>(v)));
-        else
-          map.insert_or_assign(key, Value(std::forward<decltype(v)>(v)));
-      });
-      values_.drop(1);
+    size_t s = values_.size();
+    size_t i = 0;
+    for (const auto& entry : entries) {
+      values_[s - 1 - i++].move_into([&](auto&& v) { map.push_back_sorted(entry.first, Value(std::forward<decltype(v)>(v))); });
     }
+    values_.drop(n);
     values_.emplace_back(Value::Object(std::move(map)));
   }
 
   const FunctionTable& functions_;
   bool default_table_;  // call nodes then carry their built-in already
   VarResolver resolve_;
-  TaskStack tasks_;
   ValueStack values_;
-  KeyStack keys_;
   ArgList args_;  // reused by every call of this run
   std::optional<EvalError> failure_;
   std::optional<VarAccessError> var_failure_;
@@ -362,8 +385,10 @@ class Machine {
 
 }  // namespace
 
-Expected<Cow<Value>, EvalError> eval_core(const Exp& exp, const FunctionTable& functions, VarResolver resolve) {
-  return Machine(functions, resolve).run(exp);
+Expected<Cow<Value>, EvalError> eval_core(const Program& program, const FunctionTable& functions,
+                                          VarResolver resolve) {
+  return Machine(functions, resolve).run(program.ops_);
 }
 
-}  // namespace vintrel::interpreter::detail
+}  // namespace detail
+}  // namespace vintrel::interpreter

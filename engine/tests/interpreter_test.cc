@@ -281,6 +281,12 @@ TEST_F(RecordingEnv, OrderOfCallsAndShortCircuits) {
       {"later(rec(1), x)", "VarAccess NotFound: x", "(1)"},
       {"fail(rec(1)) || rec(2)", "FnCall fail: Other boom", "(1)"},
       {"len('abc')", "UndefinedFunction len", ""},
+      // Short circuits inside operands, elements and arguments skip exactly
+      // their own right operand.
+      {"(rec(0) || rec(1)) && (rec(0) && rec(2) || rec(3))", "ok Int(3)", "(0)(1)(0)(3)"},
+      {"[rec(0) || rec(1), rec(2) && rec(0)]", "ok Array([Int(1), Int(0)])", "(2)(0)(0)(1)"},
+      {"rec(rec(1) || rec(2), rec(0) && rec(3))", "ok Int(1)", "(1)(0)(1,false)"},
+      {"!(rec(0) || rec(0)) && !rec(1)", "ok Bool(false)", "(0)(0)(1)"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(run(c.text), c.want) << c.text;

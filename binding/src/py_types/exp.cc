@@ -61,6 +61,9 @@ PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyExp* e = as_exp(self.get());
     new (&e->inner) Exp(std::move(tree));
     new (&e->keys) CompiledKeys();
+    new (&e->program) interpreter::Program();
+    // Laid out where the object holds the tree, which never moves again.
+    e->program = interpreter::Program(e->inner);
 #ifdef VINTREL_READ_IN_PLACE
     // Attached to the tree where the object holds it, before anyone reads it.
     if (!e->keys.add_all(e->inner)) return nullptr;
@@ -71,6 +74,7 @@ PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 void exp_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
+  as_exp(self)->program.~Program();
   as_exp(self)->keys.~CompiledKeys();
   as_exp(self)->inner.~Exp();
   type->tp_free(self);
@@ -95,8 +99,8 @@ PyObject* raise_eval_error(EvalError e) {
 // The result as a new Python object. `env` is the environment it may
 // borrow text from; it is read here, before `env` goes.
 template <class Env>
-PyObject* eval_with(const Exp& tree, const Env& env) {
-  auto result = interpreter::eval(tree, env);
+PyObject* eval_with(const interpreter::Program& program, const Env& env) {
+  auto result = interpreter::eval(program, env);
   if (!result) return raise_eval_error(std::move(result).error());
   const Value& v = result->get();
   if (!std::is_same_v<Env, InPlaceEnv> || (!v.is_array() && !v.is_object())) return to_python(v);
@@ -115,14 +119,14 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
-    const Exp& tree = as_exp(self)->inner;
+    const interpreter::Program& program = as_exp(self)->program;
 #ifdef VINTREL_READ_IN_PLACE
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings))
-      return eval_with(tree, in_place_env(bindings));
+      return eval_with(program, in_place_env(bindings));
 #endif
     std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
     if (!env) return nullptr;
-    return eval_with(tree, *env);
+    return eval_with(program, *env);
   });
 }
 

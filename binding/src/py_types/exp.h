@@ -5,12 +5,14 @@
 
 #include "py_types/keys.h"
 #include "vintrel/exp.h"
+#include "vintrel/interpreter.h"
 
 namespace vintrel::py {
 
 struct PyExp {
   PyObject_HEAD
   Exp inner;  // owned, borrows no text; never changes after construction
+  interpreter::Program program;  // of `inner`
   CompiledKeys keys;  // of every variable of `inner`, attached to its names
 };
 

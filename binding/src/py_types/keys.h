@@ -1,6 +1,7 @@
 // The names of compiled paths as Python str keys, made and hashed once per
 // compiled object and attached to the names, so that reading data in place
-// looks a name up in a dict without making a str.
+// looks a name up in a dict without making a str. Equal names of one object
+// share one key, so that a look-up can tell them equal by the key alone.
 #pragma once
 
 #include "py_handle.h"
@@ -26,6 +27,8 @@ class CompiledKeys {
   bool add_all(Exp& tree);
 
  private:
+  bool attach(std::vector<VarName*>& names);
+
   std::vector<PyObject*> keys_;
 };
 

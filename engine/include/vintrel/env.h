@@ -28,7 +28,7 @@ struct BoundObject {
   // The binding found last, so that a tree naming one binding again and
   // again (user.age, user.name, ...) looks it up once. An environment serves
   // one evaluation on one thread, and the data does not change meanwhile.
-  mutable std::string_view last_name = {};
+  mutable const VarName* last_name = nullptr;
   mutable const V* last = nullptr;
 };
 
@@ -42,10 +42,14 @@ const V* find_binding(const NameMap<Cow<V>>& table, const VarName& name) {
 
 template <class V>
 const V* find_binding(const BoundObject<V>& bindings, const VarName& name) {
-  if (bindings.last && bindings.last_name == name.name) return bindings.last;
+  if (const VarName* last = bindings.last_name) {
+    // Names that share a host key are equal; otherwise their text decides.
+    const void* key = name.host_key.get();
+    if ((key && key == last->host_key.get()) || last->name == name.name) return bindings.last;
+  }
   const V* found = BoundOps<V>::find(*bindings.object, name);
   if (found) {
-    bindings.last_name = name.name;
+    bindings.last_name = &name;
     bindings.last = found;
   }
   return found;

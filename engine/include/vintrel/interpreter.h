@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "vintrel/cow.h"
 #include "vintrel/env.h"
@@ -15,11 +16,41 @@
 
 namespace vintrel::interpreter {
 
-// Evaluates `exp` against `env`. The result may borrow from the tree (a
-// literal passed on unchanged) and from the environment's bound values; a
-// caller that keeps it longer copies it.
+struct Op;
+class Program;
+
+namespace detail {
+struct VarResolver;
+Expected<Cow<Value>, EvalError> eval_core(const Program& program, const FunctionTable& functions,
+                                          VarResolver resolve);
+}  // namespace detail
+
+// A tree laid out once in the order of its evaluation, so that evaluating
+// it many times does not walk the tree again. It refers into the tree,
+// which must outlive it and not change.
+class Program {
+ public:
+  explicit Program(const Exp& root);
+  Program() noexcept;  // of no tree: evaluates to the "No value on stack" error
+  Program(Program&&) noexcept;
+  Program& operator=(Program&&) noexcept;
+  ~Program();
+
+ private:
+  friend Expected<Cow<Value>, EvalError> detail::eval_core(const Program&, const FunctionTable&,
+                                                           detail::VarResolver);
+  std::vector<Op> ops_;
+};
+
+// Evaluates `exp` (or its program) against `env`. The result may borrow
+// from the tree (a literal passed on unchanged) and from the environment's
+// bound values; a caller that keeps it longer copies it.
 template <class V, class Bindings>
-Expected<Cow<Value>, EvalError> eval(const Exp& exp, const Env<V, Bindings>& env);
+Expected<Cow<Value>, EvalError> eval(const Program& program, const Env<V, Bindings>& env);
+template <class V, class Bindings>
+Expected<Cow<Value>, EvalError> eval(const Exp& exp, const Env<V, Bindings>& env) {
+  return eval(Program(exp), env);
+}
 
 namespace detail {
 
@@ -33,9 +64,8 @@ struct VarResolver {
   const void* ctx;
 };
 
-// The evaluation loop. The result may borrow from `exp` and from the data
-// behind `resolve`.
-Expected<Cow<Value>, EvalError> eval_core(const Exp& exp, const FunctionTable& functions, VarResolver resolve);
+// eval_core, declared above, is the evaluation loop. The result may borrow
+// from the program's tree and from the data behind `resolve`.
 
 template <class V, class Bindings>
 bool resolve_from_env(const void* ctx, const VarAccess& var, Value& out, std::optional<VarAccessError>& error) {
@@ -50,8 +80,8 @@ bool resolve_from_env(const void* ctx, const VarAccess& var, Value& out, std::op
 }  // namespace detail
 
 template <class V, class Bindings>
-Expected<Cow<Value>, EvalError> eval(const Exp& exp, const Env<V, Bindings>& env) {
-  return detail::eval_core(exp, env.functions.get(),
+Expected<Cow<Value>, EvalError> eval(const Program& program, const Env<V, Bindings>& env) {
+  return detail::eval_core(program, env.functions.get(),
                            detail::VarResolver{&detail::resolve_from_env<V, Bindings>, &env});
 }
 
