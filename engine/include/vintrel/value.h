@@ -143,7 +143,17 @@ class Value {
   std::string display_string() const;
 
   // Structural equality; Int never equals Float, NaN equals nothing.
-  friend bool operator==(const Value& a, const Value& b) noexcept;
+  // Scalars compare inline; strings and containers out of line.
+  friend bool operator==(const Value& a, const Value& b) noexcept {
+    if (a.kind_ != b.kind_) return false;
+    switch (a.kind_) {
+      case Kind::Int: return a.i_ == b.i_;
+      case Kind::Float: return a.f_ == b.f_;  // IEEE: NaN != NaN, 0.0 == -0.0
+      case Kind::Bool: return a.b_ == b.b_;
+      case Kind::Null: return true;
+      default: return equal_text_or_containers(a, b);
+    }
+  }
 
  private:
   explicit Value(Kind k) noexcept : kind_(k) {}
@@ -160,6 +170,7 @@ class Value {
   // A container first empties the containers nested in it, deepest last,
   // so that each is released with none left inside.
   void release_container() noexcept;
+  static bool equal_text_or_containers(const Value& a, const Value& b) noexcept;
   void release_nested_containers() noexcept;
   // Moves `other`'s payload into this null value; `other` keeps its kind
   // with a moved-from payload.

@@ -170,7 +170,7 @@ bool shallow_equal(const Value& a, const Value& b) noexcept {
 
 }  // namespace
 
-bool operator==(const Value& a, const Value& b) noexcept {
+bool Value::equal_text_or_containers(const Value& a, const Value& b) noexcept {
   if (!shallow_equal(a, b)) return false;
   if (!a.is_container()) return true;
   struct Pair {
