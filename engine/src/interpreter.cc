@@ -53,7 +53,7 @@ Program::Program(const Exp& root) {
     uint8_t stage;
     size_t jump;
   };
-  vintrel::detail::SmallStack<Pending, 32> pending;
+  vintrel::SmallStack<Pending, 32> pending;
   pending.push_back({&root, 0, 0});
   ops_.reserve(32);
   auto emit = [this](Op::Code code, const void* ref = nullptr, uint64_t count = 0) {
@@ -188,8 +188,8 @@ struct Slot {
 };
 
 // Sized for the trees people write: these never reach the heap.
-using ValueStack = vintrel::detail::SmallStack<Slot, 16>;
-using ArgList = vintrel::detail::SmallStack<Value, 8>;
+using ValueStack = vintrel::SmallStack<Slot, 16>;
+using ArgList = vintrel::SmallStack<Value, 8>;
 
 [[noreturn, gnu::cold]] void value_underflow() { panic("Value stack underflow"); }
 

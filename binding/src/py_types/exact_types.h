@@ -14,19 +14,28 @@ namespace vintrel::py {
 // it also stops a container that holds itself.
 inline constexpr unsigned kMaxJsonDepth = 1000;
 
+// By type identity alone: a subclass is none of these.
+inline bool is_exact_str(const PyObject* o) noexcept { return Py_TYPE(o) == &PyUnicode_Type; }
+inline bool is_exact_int(const PyObject* o) noexcept { return Py_TYPE(o) == &PyLong_Type; }
+inline bool is_exact_float(const PyObject* o) noexcept { return Py_TYPE(o) == &PyFloat_Type; }
+inline bool is_exact_bool(const PyObject* o) noexcept { return Py_TYPE(o) == &PyBool_Type; }
+inline bool is_none(const PyObject* o) noexcept { return o == Py_None; }
+inline bool is_exact_list(const PyObject* o) noexcept { return Py_TYPE(o) == &PyList_Type; }
+inline bool is_exact_tuple(const PyObject* o) noexcept { return Py_TYPE(o) == &PyTuple_Type; }
+inline bool is_exact_dict(const PyObject* o) noexcept { return Py_TYPE(o) == &PyDict_Type; }
+
 enum class ExactType : uint8_t { Str, Int, Float, Bool, None, List, Tuple, Dict, Other };
 
-// By type identity alone: a subclass is Other.
-inline ExactType exact_type(PyObject* obj) noexcept {
-  PyTypeObject* t = Py_TYPE(obj);
-  if (t == &PyUnicode_Type) return ExactType::Str;
-  if (t == &PyLong_Type) return ExactType::Int;
-  if (t == &PyDict_Type) return ExactType::Dict;
-  if (t == &PyList_Type) return ExactType::List;
-  if (t == &PyFloat_Type) return ExactType::Float;
-  if (t == &PyBool_Type) return ExactType::Bool;
-  if (obj == Py_None) return ExactType::None;
-  if (t == &PyTuple_Type) return ExactType::Tuple;
+// The most common kinds are tested first.
+inline ExactType exact_type(const PyObject* obj) noexcept {
+  if (is_exact_str(obj)) return ExactType::Str;
+  if (is_exact_int(obj)) return ExactType::Int;
+  if (is_exact_dict(obj)) return ExactType::Dict;
+  if (is_exact_list(obj)) return ExactType::List;
+  if (is_exact_float(obj)) return ExactType::Float;
+  if (is_exact_bool(obj)) return ExactType::Bool;
+  if (is_none(obj)) return ExactType::None;
+  if (is_exact_tuple(obj)) return ExactType::Tuple;
   return ExactType::Other;
 }
 

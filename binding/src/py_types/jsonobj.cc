@@ -39,7 +39,7 @@ PyJsonValue PyJsonValue::from(Value root) {
     PyJsonValue* out;
   };
   PyJsonValue result;
-  detail::SmallStack<Open, 8> open;
+  SmallStack<Open, 8> open;
   Value* cur = &root;
   PyJsonValue* slot = &result;
   for (;;) {

@@ -47,7 +47,7 @@ PyObject* convert(const T& root) {
     PyObject* target;
     size_t next;
   };
-  detail::SmallStack<Open, 8> open;
+  SmallStack<Open, 8> open;
   // A new object for `v`: a scalar's, or an empty container that is queued
   // to be filled.
   auto make = [&open](const T& v) -> PyObject* {

@@ -48,10 +48,6 @@ inline PyObject* dict_lookup(PyObject* dict, const VarName& name) {
   return dict_lookup_by_text(dict, name);
 }
 
-namespace view_detail {
-inline PyObject* obj(const PyObject& v) { return const_cast<PyObject*>(&v); }
-}  // namespace view_detail
-
 }  // namespace vintrel::py
 
 namespace vintrel {
@@ -71,51 +67,46 @@ struct BoundOps<PyObject> {
     bool done;
   };
 
-  static bool is_null(const PyObject& v) { return &v == Py_None; }
+  static bool is_null(const PyObject& v) { return py::is_none(&v); }
   static std::optional<bool> as_bool(const PyObject& v) {
-    if (Py_TYPE(&v) == &PyBool_Type) return &v == Py_True;
+    if (py::is_exact_bool(&v)) return &v == Py_True;
     return std::nullopt;
   }
   static std::optional<uint64_t> as_u64(const PyObject& v) {
-    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
-    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (!py::is_exact_int(&v)) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(obj(v));
     if (n.form == py::ExactInt::Unsigned) return n.u;
     return std::nullopt;
   }
   static std::optional<int64_t> as_i64(const PyObject& v) {
-    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
-    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (!py::is_exact_int(&v)) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(obj(v));
     if (n.form == py::ExactInt::Signed) return n.i;
     return std::nullopt;
   }
+  // A float, or an int beyond both 64-bit ranges, held as the nearest float.
   static std::optional<double> as_f64(const PyObject& v) {
-    if (Py_TYPE(&v) == &PyFloat_Type) return PyFloat_AS_DOUBLE(py::view_detail::obj(v));
-    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
-    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (py::is_exact_float(&v)) return PyFloat_AS_DOUBLE(obj(v));
+    if (!py::is_exact_int(&v)) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(obj(v));
     if (n.form == py::ExactInt::Double) return n.d;
     return std::nullopt;
   }
-  static bool is_string(const PyObject& v) { return Py_TYPE(&v) == &PyUnicode_Type; }
+  static bool is_string(const PyObject& v) { return py::is_exact_str(&v); }
   static std::optional<std::string_view> as_str(const PyObject& v) {
     if (!is_string(v)) return std::nullopt;
-    return py::checked_text(py::view_detail::obj(v));
+    return py::checked_text(obj(v));
   }
-  static bool is_array(const PyObject& v) { return Py_TYPE(&v) == &PyList_Type || Py_TYPE(&v) == &PyTuple_Type; }
+  static bool is_array(const PyObject& v) { return py::is_exact_list(&v) || py::is_exact_tuple(&v); }
   static const PyObject* as_array(const PyObject& v) { return is_array(v) ? &v : nullptr; }
-  static size_t array_size(const PyObject& a) {
-    return static_cast<size_t>(PySequence_Fast_GET_SIZE(py::view_detail::obj(a)));
-  }
-  static const PyObject& element(const PyObject& a, size_t i) {
-    return *PySequence_Fast_ITEMS(py::view_detail::obj(a))[i];
-  }
-  static bool is_object(const PyObject& v) { return Py_TYPE(&v) == &PyDict_Type; }
+  static size_t array_size(const PyObject& a) { return static_cast<size_t>(PySequence_Fast_GET_SIZE(obj(a))); }
+  static const PyObject& element(const PyObject& a, size_t i) { return *PySequence_Fast_ITEMS(obj(a))[i]; }
+  static bool is_object(const PyObject& v) { return py::is_exact_dict(&v); }
   static const PyObject* as_object(const PyObject& v) { return is_object(v) ? &v : nullptr; }
-  static size_t object_size(const PyObject& o) { return static_cast<size_t>(PyDict_GET_SIZE(py::view_detail::obj(o))); }
-  static const PyObject* find(const PyObject& o, const VarName& name) {
-    return py::dict_lookup(py::view_detail::obj(o), name);
-  }
+  static size_t object_size(const PyObject& o) { return static_cast<size_t>(PyDict_GET_SIZE(obj(o))); }
+  static const PyObject* find(const PyObject& o, const VarName& name) { return py::dict_lookup(obj(o), name); }
   static Cursor first_entry(const PyObject& o) {
-    Cursor c{py::view_detail::obj(o), 0, nullptr, nullptr, false};
+    Cursor c{obj(o), 0, nullptr, nullptr, false};
     next_entry(c);
     return c;
   }
@@ -124,6 +115,10 @@ struct BoundOps<PyObject> {
   static std::string_view entry_key(const Cursor& c) { return py::checked_text(c.key); }
   static const PyObject& entry_value(const Cursor& c) { return *c.value; }
   static void debug_fmt(const PyObject& v, std::string& out) { json_debug_fmt(v, out); }
+
+ private:
+  // The C API takes objects as mutable; reading them changes nothing.
+  static PyObject* obj(const PyObject& v) { return const_cast<PyObject*>(&v); }
 };
 
 static_assert(BoundValue<PyObject>);

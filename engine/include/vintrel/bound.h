@@ -354,7 +354,7 @@ void json_debug_fmt(const V& root, std::string& out) {
     size_t next;
     typename Ops::Cursor at;
   };
-  detail::SmallStack<Open, 8> open;
+  SmallStack<Open, 8> open;
   const V* cur = &root;
   while (cur) {
     const V& v = *cur;

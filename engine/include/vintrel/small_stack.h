@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace vintrel::detail {
+namespace vintrel {
 
 template <class T, size_t N>
 class SmallStack {
@@ -76,4 +76,4 @@ class SmallStack {
   size_t cap_ = N;
 };
 
-}  // namespace vintrel::detail
+}  // namespace vintrel

@@ -83,7 +83,7 @@ void Value::release_container() noexcept {
 // Moves every container nested in this one onto a stack before its parent
 // goes, so each dies holding no container: destruction never recurses.
 void Value::release_nested_containers() noexcept {
-  detail::SmallStack<Value, 16> pending;
+  SmallStack<Value, 16> pending;
   auto detach = [&pending](Value& parent) {
     for_each_child(parent, [&pending](Value& c) {
       if (has_children(c)) pending.push_back(std::move(c));
@@ -110,7 +110,7 @@ void Value::copy_from(const Value& other) {
     const Value* src;
     Value* dst;
   };
-  detail::SmallStack<Pair, 16> pending;
+  SmallStack<Pair, 16> pending;
   pending.push_back({&other, this});
   while (!pending.empty()) {
     Pair p = pending.pop();
@@ -177,7 +177,7 @@ bool Value::equal_text_or_containers(const Value& a, const Value& b) noexcept {
     const Value* a;
     const Value* b;
   };
-  detail::SmallStack<Pair, 16> pending;
+  SmallStack<Pair, 16> pending;
   pending.push_back({&a, &b});
   while (!pending.empty()) {
     Pair p = pending.pop();
@@ -219,7 +219,7 @@ bool is_truthy(const Value& v) noexcept {
 // stay where they are; only borrowed text is copied.
 
 Value Value::into_owned() && {
-  detail::SmallStack<Value*, 16> pending;
+  SmallStack<Value*, 16> pending;
   pending.push_back(this);
   while (!pending.empty()) {
     Value* v = pending.pop();
