@@ -169,7 +169,8 @@ fi
 stage "tsan: free-threaded CPython 3.14 and the module under ThreadSanitizer (build/tsan)"
 # Reports inside CPython or the uninstrumented libraries are suppressed in
 # scripts/tsan.supp, each with its reason; any other report makes the
-# interpreter exit non-zero.
+# interpreter exit non-zero. pytest captures only Python's own output, so
+# that the reports reach the log even when every test passed.
 tsan_env=(TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp exitcode=66 second_deadlock_stack=1 history_size=4"
           VINTREL_SANITIZED=1)
 if run "tsan interpreter" cpython_build cpython-ft-tsan --disable-gil --with-thread-sanitizer &&
@@ -177,7 +178,7 @@ if run "tsan interpreter" cpython_build cpython-ft-tsan --disable-gil --with-thr
     -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread"; then
   run "tsan GIL stays off" gil_stays_off "$CPYTHON" build/tsan/py/primary "${tsan_env[@]}"
   run "tsan thread tests" env "${tsan_env[@]}" "${stress_env[@]}" PYTHONPATH="$PWD/build/tsan/py/primary" \
-    "$CPYTHON" -m pytest tests/test_threads.py tests/test_stress_threads.py -q -p no:cacheprovider
+    "$CPYTHON" -m pytest tests/test_threads.py tests/test_stress_threads.py -q -p no:cacheprovider --capture=sys
 fi
 stage_end
 

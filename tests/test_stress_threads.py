@@ -3,6 +3,7 @@ those bindings: every call ends in a value or a clear exception, and the
 process survives. Short by default; VINTREL_STRESS_SECONDS asks for a
 longer run (the free-threaded and ThreadSanitizer stages set it)."""
 
+import collections.abc
 import os
 import random
 import sys
@@ -32,6 +33,23 @@ CLEAN_ERRORS = (ValueError, NameError, TypeError, RecursionError)
 JSON_TYPES = (type(None), bool, int, float, str, list, dict)
 
 
+class Record(collections.abc.Mapping):
+    """Not a dict: converted through the mapping protocol, running Python
+    code while other threads change what it wraps."""
+
+    def __init__(self, entries):
+        self._entries = entries
+
+    def __getitem__(self, key):
+        return self._entries.get(key)  # a key taken away meanwhile reads as None
+
+    def __iter__(self):
+        return iter(list(self._entries))
+
+    def __len__(self):
+        return len(self._entries)
+
+
 def fresh_bindings():
     return {"a": {"b": [1, 2, 3], "c": {"d": [{"e": "x"}]}}, "s": "hello", "n": 7}
 
@@ -58,7 +76,8 @@ def read_calls(shared):
         + [lambda p=p: p.access(shared["a"]) for p in PATHS]
         + [lambda p=p: p.access_from_bindings(shared) for p in PATHS]
         + [lambda p=p: p.replace(shared, [n for n in range(3)]) for p in PATHS]
-        + [lambda: hash(PATHS[0]), lambda: EXPRESSIONS[0] == EXPRESSIONS[1]]
+        + [lambda: hash(PATHS[0]), lambda: EXPRESSIONS[0] == EXPRESSIONS[1], lambda: VarAccess("a.c") == PATHS[1]]
+        + [lambda: Exp("a.b[0] == n").eval(shared), lambda: VarAccess("a.b").access_from_bindings(shared)]
     )
 
 
@@ -68,6 +87,8 @@ def write_steps(shared, rng):
 
     def nested():
         a = shared.get("a")
+        if isinstance(a, Record):
+            return a._entries
         return a if isinstance(a, dict) else {}
 
     def items():
@@ -95,7 +116,8 @@ def write_steps(shared, rng):
         a["c"] = rng.choice([{"d": [{"e": "y"}]}, {"d": []}, {"d": "text"}, None])
 
     def rebind_top():
-        shared["a"] = rng.choice([{"b": [1, 2], "c": {"d": [{"e": 1}]}}, (1, 2), "a", {"b": (3, 4)}])
+        shared["a"] = rng.choice([{"b": [1, 2], "c": {"d": [{"e": 1}]}}, (1, 2), "a", {"b": (3, 4)},
+                                  Record(nested())])
         shared["s"] = rng.choice(["hello", "hi", "", "h\u00e9llo"])
 
     def add_and_remove_keys():
