@@ -33,7 +33,7 @@ stage() {
 stage_end() {
   [ -n "$stage_name" ] || return 0
   local took=$((SECONDS - stage_start))
-  timings+=("$(printf '%5d s  %s' "$took" "${stage_name%%:*}")")
+  timings+=("$(printf '%5d s  %s' "$took" "${stage_name%% (*}")")
   printf -- '---- %d s\n' "$took"
 }
 # run NAME CMD...: runs one step, recording NAME when it fails.
