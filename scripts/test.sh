@@ -157,13 +157,16 @@ gil_stays_off() {
     'import sys, vintrel; sys.exit("the GIL is on after importing vintrel" if sys._is_gil_enabled() else 0)'
 }
 stress_env=(VINTREL_STRESS_SECONDS="${VINTREL_STRESS_SECONDS:-20}")
+# A process that a fault left hung (as ThreadSanitizer's may after a crash)
+# fails its stage instead of holding the whole run.
+bounded=(timeout --kill-after=30 1200)
 
 stage "3.14t: free-threaded CPython 3.14 (build/ft)"
 if run "3.14t interpreter" cpython_build cpython-ft --disable-gil &&
   run "3.14t build" build_for_cpython build/ft "$CPYTHON" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
   run "3.14t GIL stays off" gil_stays_off "$CPYTHON" build/ft/py/primary
-  run "3.14t pytest" env "${stress_env[@]}" PYTHONPATH="$PWD/build/ft/py/primary" "$CPYTHON" -m pytest tests -q \
-    -p no:cacheprovider
+  run "3.14t pytest" "${bounded[@]}" env "${stress_env[@]}" PYTHONPATH="$PWD/build/ft/py/primary" \
+    "$CPYTHON" -m pytest tests -q -p no:cacheprovider
 fi
 
 stage "tsan: free-threaded CPython 3.14 and the module under ThreadSanitizer (build/tsan)"
@@ -177,7 +180,7 @@ if run "tsan interpreter" cpython_build cpython-ft-tsan --disable-gil --with-thr
   run "tsan build" build_for_cpython build/tsan "$CPYTHON" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread"; then
   run "tsan GIL stays off" gil_stays_off "$CPYTHON" build/tsan/py/primary "${tsan_env[@]}"
-  run "tsan thread tests" env "${tsan_env[@]}" "${stress_env[@]}" PYTHONPATH="$PWD/build/tsan/py/primary" \
+  run "tsan thread tests" "${bounded[@]}" env "${tsan_env[@]}" "${stress_env[@]}" PYTHONPATH="$PWD/build/tsan/py/primary" \
     "$CPYTHON" -m pytest tests/test_threads.py tests/test_stress_threads.py -q -p no:cacheprovider --capture=sys
 fi
 stage_end
