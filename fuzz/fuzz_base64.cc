@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base64.h"
+#include "functions/base64.h"
 #include "fuzz_util.h"
 #include "vintrel/functions.h"
 #include "vintrel/value.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_util.h"
-#include "regex_classes.h"
+#include "functions/regex_classes.h"
 #include "vintrel/functions.h"
 #include "vintrel/value.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "base64.h"
+#include "functions/base64.h"
 #include "builtin_cases.h"
 #include "vintrel/functions.h"
 

@@ -15,10 +15,14 @@ std::string key(size_t i) {
 }  // namespace
 
 // Both lookup modes: the linear scan of a few names and the hashed index
-// that takes over past kLinearLimit, including the growth steps between.
+// that takes over past kLinearLimit, including the growth steps between,
+// and an index made up front by reserve() before any entry exists.
 TEST(NameTable, FindsEveryNameInBothModes) {
+  for (size_t reserved : {0u, 9u, 200u})
   for (size_t n : {0u, 1u, 8u, 9u, 33u, 200u}) {
+    SCOPED_TRACE(reserved);
     NameTable<size_t> t;
+    t.reserve(reserved);
     for (size_t i = 0; i < n; ++i) EXPECT_TRUE(t.emplace(key(i), i).second);
     ASSERT_EQ(t.size(), n);
     for (size_t i = 0; i < n; ++i) {

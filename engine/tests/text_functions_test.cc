@@ -5,7 +5,7 @@
 #include <re2/re2.h>
 
 #include "builtin_cases.h"
-#include "regex_classes.h"
+#include "functions/regex_classes.h"
 #include "vintrel/functions.h"
 
 using namespace builtin_cases;

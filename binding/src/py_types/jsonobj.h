@@ -13,8 +13,6 @@
 #include <variant>
 #include <vector>
 
-#include <tsl/ordered_map.h>
-
 // gcc 12 at -O3 reports the default-constructed Value slots of the
 // engine's bound-value conversion as maybe-uninitialized once it is inlined
 // for this type: a known false positive around std::variant moves.
@@ -47,11 +45,10 @@ class PyJsonValue {
   enum class Kind : uint8_t { Null, Bool, UInt, Int, Float, String, Array, Object };
 
   using array_type = std::vector<PyJsonValue>;
-  using object_entry = std::pair<std::string, PyJsonValue>;
-  // Insertion-ordered; keys are hashed with the per-process random key, so
-  // keys that callers choose cannot be planned to collide.
-  using object_type = tsl::ordered_map<std::string, PyJsonValue, NameHash, std::equal_to<>,
-                                       std::allocator<object_entry>, std::vector<object_entry>>;
+  // Insertion-ordered; past a handful of keys they are hashed with the
+  // per-process random key, so keys that callers choose cannot be planned to
+  // collide.
+  using object_type = NameTable<PyJsonValue>;
   using Storage = std::variant<std::monostate, bool, uint64_t, int64_t, double, std::string, array_type, object_type>;
 
   PyJsonValue() noexcept = default;  // Null

@@ -26,7 +26,7 @@ namespace detail {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// The V held under an object iterator. tsl::ordered_map gives write access
+// The V held under an object iterator. Some ordered maps give write access
 // only through it.value(); maps of std::pair expose it->second.
 template <class It>
 decltype(auto) entry_value(It& it) {

@@ -28,7 +28,12 @@ class NameTable {
 
   size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
-  void reserve(size_t n) { entries_.reserve(n); }
+  // Room for `n` entries, and for their index when they will need one, so
+  // that filling the table rebuilds nothing.
+  void reserve(size_t n) {
+    entries_.reserve(n);
+    if (n > kLinearLimit && n * 2 > slots_.size()) rebuild_index(n);
+  }
 
   iterator begin() noexcept { return entries_.begin(); }
   iterator end() noexcept { return entries_.end(); }
@@ -96,15 +101,19 @@ class NameTable {
   // of its slots in use.
   void index_last() {
     size_t n = entries_.size();
-    if (n <= kLinearLimit) return;
-    if (n * 2 > slots_.size()) {
-      size_t cap = 64;
-      while (cap < n * 4) cap *= 2;
-      slots_.assign(cap, 0);
-      for (size_t i = 0; i < n; ++i) place(i);
-    } else {
+    if (slots_.empty() ? n > kLinearLimit : n * 2 > slots_.size())
+      rebuild_index(n);
+    else if (!slots_.empty())
       place(n - 1);
-    }
+  }
+
+  // An index with room for at least `n` entries at most half full, holding
+  // every entry there is.
+  void rebuild_index(size_t n) {
+    size_t cap = 64;
+    while (cap < n * 4) cap *= 2;
+    slots_.assign(cap, 0);
+    for (size_t i = 0; i < entries_.size(); ++i) place(i);
   }
 
   void place(size_t i) {

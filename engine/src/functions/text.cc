@@ -5,9 +5,9 @@
 #include <limits>
 #include <optional>
 
-#include "base64.h"
-#include "builtin_support.h"
-#include "regex_classes.h"
+#include "functions/base64.h"
+#include "functions/support.h"
+#include "functions/regex_classes.h"
 #include "vintrel/functions.h"
 #include "vintrel/utils.h"
 

@@ -1,4 +1,4 @@
-#include "regex_classes.h"
+#include "functions/regex_classes.h"
 
 #include <unicode/uchar.h>
 #include <unicode/uset.h>

@@ -1,4 +1,4 @@
-#include "base64.h"
+#include "functions/base64.h"
 
 #include <array>
 #include <cstdint>

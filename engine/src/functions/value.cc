@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "builtin_support.h"
+#include "functions/support.h"
 #include "vintrel/panic.h"
 
 namespace vintrel::functions {
