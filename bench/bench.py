@@ -79,6 +79,7 @@ RULE_PEERS = {
     "jmespath": "user.age >= `18` && starts_with(user.name, 'A') && contains(user.roles, 'admin')",
     "celpy": RULE_CEL,
     "cel": RULE_CEL,
+    "celcpp": RULE_CEL,
     # startsWith with a one-character prefix is a comparison of the first
     # character, the closest jsonlogic has.
     "jsonlogic": {"and": [{">=": [{"var": "user.age"}, 18]},
@@ -100,6 +101,28 @@ PARSE_CEL = ("user.age >= 18 && user.name.startsWith('A') && 'admin' in user.rol
              " && user.email.endsWith('.com') && user.city != 'Paris'")
 
 TEXT_EXP = "format('{0}:{1}', join(split(s, ','), '-'), len(s))"
+
+# matches with a pattern written in the expression, against re.search of
+# the same pattern (re's own cache of compiled patterns included).
+RX_PATTERN = r"^\w+@\w+\.\w+$"
+RX_LIT_EXP = f"matches(user.email, r'{RX_PATTERN}')"
+RX_LIT_PY = f"re.search(r'{RX_PATTERN}', user['email']) is not None"
+RX_LIT_CEL = f"user.email.matches(r'{RX_PATTERN}')"
+
+# Patterns a rule set takes from its data, each with a text it matches;
+# ASCII, so that every peer's regex dialect agrees.
+RX_DYN = [
+    (r"^\w+@\w+\.\w+$", "alice@example.com"),
+    (r"^\d{4}-\d{2}-\d{2}$", "2024-05-17"),
+    (r"^[A-Z]{2}\d{2}", "DE89370400440532013000"),
+    (r"\bcritical\b", "disk usage critical on node 7"),
+    (r"^\+?\d[\d ]{6,14}$", "+49 30 1234567"),
+    (r"^(GET|POST|PUT) /api/", "POST /api/v2/orders"),
+    (r"\.(jpe?g|png|gif)$", "holiday/photo_0042.jpeg"),
+    (r"^[\w.-]+$", "release-1.4.2"),
+]
+RX_DYN_PEERS = {"jmespath": None, "celpy": "s.matches(p)", "cel": "s.matches(p)", "celcpp": "s.matches(p)",
+                "jsonlogic": None, "simpleeval": None}
 TEXT_PY = "'{0}:{1}'.format('-'.join(s.split(',')), len(s))"
 
 
@@ -133,7 +156,7 @@ def make_cases(vt, doc):
         "tiny", "1 tiny  a == 1", tiny,
         lambda: eval_call(vt, "a == 1", tiny),
         lambda: peerlib.cpython_eval("a == 1", tiny),
-        {"jmespath": "a == `1`", "celpy": "a == 1", "cel": "a == 1",
+        {"jmespath": "a == `1`", "celpy": "a == 1", "cel": "a == 1", "celcpp": "a == 1",
          "jsonlogic": {"==": [{"var": "a"}, 1]}, "simpleeval": "a == 1"},
         True,
         targets=[("CPython", 1 / 1.5, "<=1.5x CPython")]))
@@ -163,12 +186,13 @@ def make_cases(vt, doc):
         {"jmespath": None,  # has join but no split and no format
          "celpy": None,     # no split, join or format in the language
          "cel": ("s.split(',').join('-') + ':' + string(size(s))", {"stdlib": True}),
+         "celcpp": None,    # split and join need an extension library
          "jsonlogic": None,  # no split or join
          "simpleeval": ("'-'.join(s.split(',')) + ':' + str(len(s))",
                         {"functions": {"len": len}})},  # str.format is blocked
         text_expected))
 
-    path_peers = {"jmespath": "a.b[2].c", "celpy": "a.b[2].c", "cel": "a.b[2].c",
+    path_peers = {"jmespath": "a.b[2].c", "celpy": "a.b[2].c", "cel": "a.b[2].c", "celcpp": "a.b[2].c",
                   "jsonlogic": {"var": "a.b.2.c"}, "simpleeval": "a['b'][2]['c']"}
 
     def path_access():
@@ -196,7 +220,7 @@ def make_cases(vt, doc):
 
     cases.append(Case(
         "parse", f"6 parse  {len(PARSE_EXP)} chars", None, parse_ours, parse_cpython,
-        {"jmespath": None, "celpy": PARSE_CEL, "cel": PARSE_CEL, "jsonlogic": None,
+        {"jmespath": None, "celpy": PARSE_CEL, "cel": PARSE_CEL, "celcpp": PARSE_CEL, "jsonlogic": None,
          "simpleeval": PARSE_PY},
         None,  # results are trees/code objects: not compared
         targets=[("CPython", 2.0, "<=1/2 compile()")]))
@@ -207,11 +231,29 @@ def make_cases(vt, doc):
             "large", f"7 large  {len(json.dumps(doc)) / 1e6:.2f} MB doc", large_bindings,
             lambda: eval_call(vt, "x.k0", large_bindings),
             lambda: (lambda: json.dumps(doc)),
-            {"jmespath": "x.k0", "celpy": "x.k0", "cel": "x.k0",
+            {"jmespath": "x.k0", "celpy": "x.k0", "cel": "x.k0", "celcpp": "x.k0",
              "jsonlogic": {"var": "x.k0"}, "simpleeval": "x['k0']"},
             doc["k0"],
             targets=[("CPython", 1.0, "<=json.dumps")],
             cpython_expected=None))
+
+    rx_targets = [("CPython", 1 / 1.5, "<=1.5x re.search"), ("celcpp", 10.0, ">=10x cel-expr-python")]
+    lit_bindings = {"user": USER}
+    cases.append(Case(
+        "rx_lit", "8a rx_lit  matches, literal pattern", lit_bindings,
+        lambda: eval_call(vt, RX_LIT_EXP, lit_bindings),
+        lambda: peerlib.cpython_eval(RX_LIT_PY, lit_bindings, modules=("re",)),
+        dict(RX_DYN_PEERS, celpy=RX_LIT_CEL, cel=RX_LIT_CEL, celcpp=RX_LIT_CEL),
+        True, targets=rx_targets))
+
+    # A list of bindings: every call takes the next one.
+    dyn_bindings = [{"s": text, "p": pattern} for pattern, text in RX_DYN]
+    cases.append(Case(
+        "rx_dyn", "8b rx_dyn  matches, 8 patterns from data", dyn_bindings,
+        lambda: peerlib.cycling(lambda b: eval_call(vt, "matches(s, p)", b), dyn_bindings),
+        lambda: peerlib.cycling(
+            lambda b: peerlib.cpython_eval("re.search(p, s) is not None", b, modules=("re",)), dyn_bindings),
+        RX_DYN_PEERS, True, targets=rx_targets))
     return cases
 
 
@@ -284,6 +326,10 @@ def peer_builder(name, mod, case):
         if spec is None:
             return lambda: None
         return lambda: peerlib.build_peer_parse(name, mod, spec if isinstance(spec, str) else spec[0])
+    if isinstance(case.bindings, list):
+        if spec is None:
+            return lambda: None
+        return lambda: peerlib.cycling(lambda b: peerlib.build_peer(name, mod, spec, b), case.bindings)
     return lambda: peerlib.build_peer(name, mod, spec, case.bindings)
 
 
@@ -364,7 +410,8 @@ def run_benchmark(vt, peer_mods, args):
     print_table(["case", "vintrel"] + columns + ["targets"], rows)
     print()
     print("CPython column: eval() of a precompiled code object with the bindings as locals;")
-    print("  row 6 compile(text, '<e>', 'eval'), row 7 json.dumps(doc).")
+    print("  row 6 compile(text, '<e>', 'eval'), row 7 json.dumps(doc),")
+    print("  rows 8 re.search(pattern, text) is not None (through re's own pattern cache).")
     print("n/a: the peer cannot express the case (or, for parse, caches compiled text).")
     print("[t]: absolute time of a reference when vintrel has no figure.")
     if args.times:
@@ -421,13 +468,10 @@ def memory_check(vt, calls):
         counts["error"] += err
         counts["panic"] += panic
 
-    loop(calls // 10)
-    counts.update(ok=0, error=0, panic=0)
-    gc.collect()
-    before = rss_bytes()
-    loop(calls)
-    gc.collect()
-    after = rss_bytes()
+    def reset():
+        counts.update(ok=0, error=0, panic=0)
+
+    before, after = rss_around(loop, calls, calls // 10, reset)
     growth = after - before
     ok = growth < 1 << 20 and counts["panic"] == 0
     print()
@@ -438,9 +482,58 @@ def memory_check(vt, calls):
     return ok
 
 
+def rss_around(loop, calls, warmup, between=lambda: None):
+    """RSS before and after loop(calls), measured once loop(warmup) has
+    reached the steady state."""
+    loop(warmup)
+    between()
+    gc.collect()
+    before = rss_bytes()
+    loop(calls)
+    gc.collect()
+    return before, rss_bytes()
+
+
+def matches_memory_check(vt, calls, distinct):
+    """RSS growth over `calls` matches calls whose patterns come from the
+    data, `distinct` different ones in turn: far more than the process-wide
+    cache keeps, so nearly every call compiles and evicts. Some patterns
+    fail to compile, some spell out Unicode classes. Passes below 1 MB."""
+    exp = vt.Exp("matches(s, p)")
+    data = []
+    for i in range(distinct):
+        if i % 50 == 0:
+            data.append({"s": "x", "p": f"({i}"})  # does not compile
+        elif i % 100 == 1:
+            data.append({"s": f"k{i}x9", "p": f"^k{i}x\\d+$"})
+        else:
+            data.append({"s": f"k{i}x", "p": f"^k{i}x$"})
+    counts = {"true": 0, "error": 0, "other": 0}
+
+    def loop(n):
+        for i in range(n):
+            try:
+                r = exp.eval(data[i % distinct])
+                counts["true" if r is True else "other"] += 1
+            except ValueError:
+                counts["error"] += 1
+
+    def reset():
+        counts.update(true=0, error=0, other=0)
+
+    before, after = rss_around(loop, calls, distinct, reset)
+    growth = after - before
+    ok = growth < 1 << 20 and counts["other"] == 0
+    print(f"Memory: RSS {before / 2**20:.1f} MB -> {after / 2**20:.1f} MB after {calls:,} "
+          f"matches calls over {distinct:,} patterns ({counts['true']:,} matched, "
+          f"{counts['error']:,} invalid, {counts['other']} wrong): growth {growth / 1024:.0f} KiB, "
+          f"limit 1024 KiB: {'PASS' if ok else 'FAIL'}")
+    return ok
+
+
 # --- main -------------------------------------------------------------------
 
-ALL_CASES = ["tiny", "rule", "wide", "text", "path", "parse", "large"]
+ALL_CASES = ["tiny", "rule", "wide", "text", "path", "parse", "large", "rx_lit", "rx_dyn"]
 
 
 def main(argv=None):
@@ -452,6 +545,8 @@ def main(argv=None):
     ap.add_argument("--times", action="store_true", help="also print absolute times")
     ap.add_argument("--no-memory", action="store_true")
     ap.add_argument("--memory-calls", type=int, default=10**6)
+    ap.add_argument("--rx-patterns", type=int, default=10**5,
+                    help="distinct patterns of the matches memory check")
     args = ap.parse_args(argv)
     if args.quick:
         args.repeat, args.budget = 3, 0.05
@@ -472,6 +567,7 @@ def main(argv=None):
     run_benchmark(vt, peer_mods, args)
     if vt is not None and not args.no_memory:
         memory_check(vt, args.memory_calls)
+        matches_memory_check(vt, args.memory_calls, args.rx_patterns)
     return 0
 
 

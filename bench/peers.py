@@ -18,6 +18,7 @@ PEER_MODULES = {
     "jmespath": "jmespath",
     "celpy": "celpy",
     "cel": "cel",
+    "celcpp": "cel_expr_python.cel",
     "jsonlogic": "jsonlogic_rs",
     "simpleeval": "simpleeval",
 }
@@ -27,6 +28,7 @@ PEER_DISTRIBUTIONS = {
     "jmespath": "jmespath",
     "celpy": "cel-python",
     "cel": "common-expression-language",
+    "celcpp": "cel-expr-python",
     "jsonlogic": "jsonlogic-rs",
     "simpleeval": "simpleeval",
 }
@@ -57,10 +59,29 @@ def version_of(name):
 _EVAL_GLOBALS = {"__builtins__": builtins}
 
 
-def cpython_eval(source, bindings):
+def cpython_eval(source, bindings, modules=()):
+    """`modules`: names of modules the expression uses (such as re), made
+    globals of the evaluation."""
     code = compile(source, "<e>", "eval")
     g = _EVAL_GLOBALS
+    if modules:
+        g = dict(g, **{name: importlib.import_module(name) for name in modules})
     return lambda: eval(code, g, bindings)
+
+
+def cycling(make, bindings_list):
+    """One callable per bindings dict, called in turn: a row whose data
+    changes on every call."""
+    calls = [make(b) for b in bindings_list]
+    n = len(calls)
+    state = [0]
+
+    def run():
+        i = state[0]
+        state[0] = i + 1 if i + 1 < n else 0
+        return calls[i]()
+
+    return run
 
 
 def jmespath_call(mod, source, bindings):
@@ -100,6 +121,17 @@ def cel_call(mod, source, bindings, stdlib=False):
     return run
 
 
+def celcpp_env(mod, names):
+    # Every binding is declared dynamic: the data is JSON-like, as it is
+    # for every other peer.
+    return mod.NewEnv(variables={name: mod.Type.DYN for name in names})
+
+
+def celcpp_call(mod, source, bindings):
+    program = celcpp_env(mod, bindings).compile(source)
+    return lambda: program.eval(data=bindings).plain_value()
+
+
 def jsonlogic_call(mod, rule, bindings):
     # The Rust core takes JSON text; the rule is serialised once, the data
     # on every call, and the result parsed back.
@@ -132,6 +164,8 @@ def build_peer(name, mod, spec, bindings):
             source, opts = spec
             return cel_call(mod, source, bindings, **opts)
         return cel_call(mod, spec, bindings)
+    if name == "celcpp":
+        return celcpp_call(mod, spec, bindings)
     if name == "jsonlogic":
         return jsonlogic_call(mod, spec, bindings)
     if name == "simpleeval":
@@ -151,6 +185,9 @@ def build_peer_parse(name, mod, source):
         return lambda: env.program(env.compile(source))
     if name == "cel":
         return lambda: mod.compile(source)
+    if name == "celcpp":
+        env = celcpp_env(mod, ["user"])
+        return lambda: env.compile(source)
     if name == "simpleeval":
         return lambda: mod.SimpleEval.parse(source)
     # jmespath.compile keeps a cache keyed by the text; jsonlogic has no

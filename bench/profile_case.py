@@ -4,8 +4,9 @@
     valgrind --tool=callgrind python bench/profile_case.py rule 20000
 
 The case keys are those of bench.py (tiny, rule, wide, text, path, pathb,
-parse, large); pathb is access_from_bindings. A third argument `ref` runs
-the CPython reference of the case instead, for comparison.
+parse, large, rx_lit, rx_dyn); pathb is access_from_bindings. A third
+argument `ref` runs the CPython reference of the case instead, for
+comparison.
 """
 
 import os

@@ -12,7 +12,7 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TE
 cmake --build build/bench -j2
 
 # Peers are optional: one that does not install only loses its column.
-for dist in jmespath cel-python common-expression-language jsonlogic-rs simpleeval; do
+for dist in jmespath cel-python common-expression-language cel-expr-python jsonlogic-rs simpleeval; do
   if "$py" -m pip show -q "$dist" >/dev/null 2>&1; then
     continue
   fi

@@ -400,3 +400,76 @@ def test_mapping_whose_keys_change_while_read():
             return len(keys)
 
     assert via_access(Shrinking()) == {"a": "a"}
+
+
+class Hook:
+    """An int whose conversion (through __index__) first runs `action`."""
+
+    def __init__(self, action, n=1):
+        self.action = action
+        self.n = n
+
+    def __index__(self):
+        self.action()
+        return self.n
+
+
+# A dict nested in a value, changed by the conversion of one of its values.
+# Its keys are listed once and each value is fetched by item access, as for
+# any mapping: a deleted key fails as its item access does, an added one is
+# not taken, and a dict that keeps growing does not keep the conversion going.
+def dict_losing_a_later_key():
+    d = {}
+    d.update(a=Hook(lambda: d.pop("b", None)), b=2)
+    return d, pytest.raises(KeyError, match="'b'")
+
+
+def dict_gaining_a_key():
+    d = {}
+    d.update(a=Hook(lambda: d.setdefault("c", 3)), b=2)
+    return d, {"a": 1, "b": 2}
+
+
+def dict_that_keeps_growing():
+    d = {}
+
+    def grow():
+        if len(d) < 100_000:
+            d[f"k{len(d)}"] = Hook(grow)
+
+    d["a"] = Hook(grow)
+    return d, {"a": 1}
+
+
+ENTRY_POINTS = {
+    "access": lambda d: VarAccess("x").access({"x": d}),
+    "replace": lambda d: VarAccess("x").replace({"x": 0}, d)["x"],
+    "eval": lambda d: Exp("x").eval({"x": d}),
+}
+
+
+@pytest.mark.parametrize("enter", ENTRY_POINTS.values(), ids=ENTRY_POINTS.keys())
+@pytest.mark.parametrize("make", [dict_losing_a_later_key, dict_gaining_a_key, dict_that_keeps_growing])
+def test_dict_changed_by_the_conversion_of_its_values(enter, make):
+    d, expected = make()
+    if isinstance(expected, dict):
+        assert enter(d) == expected
+    else:
+        with expected:
+            enter(d)
+    if make is dict_that_keeps_growing:
+        assert len(d) == 2  # one Hook converted, one key added
+
+
+def test_bindings_that_keep_growing_while_converted():
+    # The bindings dict is read from its own storage, but no further than
+    # the entries it had when the call began.
+    b = {}
+
+    def grow():
+        if len(b) < 100_000:
+            b[f"k{len(b)}"] = Hook(grow)
+
+    b["a"] = Hook(grow)
+    assert Exp("a").eval(b) == 1
+    assert len(b) == 2

@@ -35,7 +35,7 @@ struct EvalTask {
 
 // A value_stack entry: a literal of the tree, borrowed, or a value of its
 // own. Cheaper than a Cow<Value>: entries are built in place and a Bool
-// result is written over the entry it replaces.
+// result replaces the entry it comes from.
 struct Slot {
   const Value* lit = nullptr;  // the borrowed literal; null when `own` is the value
   Value own;
@@ -47,10 +47,7 @@ struct Slot {
   const Value& get() const noexcept { return lit ? *lit : own; }
   void set_bool(bool b) {
     lit = nullptr;
-    if (auto* p = std::get_if<bool>(&own.v))
-      *p = b;
-    else
-      own.v.emplace<bool>(b);
+    own = Value::Bool(b);
   }
   // Where a value must be owned: a borrowed literal is copied (its text stays
   // borrowed), an owned value moves.
@@ -301,7 +298,7 @@ class Machine {
       args_.clear();
       return EvalError::fn_call(name, EvalError::async_in_sync());
     }
-    FnResult r = (*f)(FnArgs(args_.data(), n));
+    FnResult r = (*f)(FnArgs({args_.data(), n}, &item));
     if (!r) {
       args_.clear();
       return EvalError::fn_call(name, std::move(r).error());

@@ -169,17 +169,17 @@ TEST(EnvBuilder, LaterBindingWinsAndBuildKeepsTheBuilder) {
   builder.bind_multiple(std::move(first)).bind_multiple(std::move(second));
 
   Env<Json> env = builder.build();
-  ASSERT_NE(env.lookup("x"), nullptr);
-  EXPECT_EQ(*env.lookup("x"), Json::str("later"));
-  EXPECT_EQ(*env.lookup("y"), Json::u(2));
-  EXPECT_EQ(env.lookup("z"), nullptr);
+  ASSERT_NE(env.lookup(vintrel::VarName{"x"}), nullptr);
+  EXPECT_EQ(*env.lookup(vintrel::VarName{"x"}), Json::str("later"));
+  EXPECT_EQ(*env.lookup(vintrel::VarName{"y"}), Json::u(2));
+  EXPECT_EQ(env.lookup(vintrel::VarName{"z"}), nullptr);
   // The copy is the environment's own; the builder still holds its values.
-  EXPECT_NE(env.lookup("x"), &builder.bindings.find("x")->second.get());
+  EXPECT_NE(env.lookup(vintrel::VarName{"x"}), &builder.bindings.find("x")->second.get());
   EXPECT_EQ(builder.bindings.size(), 2u);
 
   const Json* held = &builder.bindings.find("y")->second.get();
   Env<Json> moved = std::move(builder).build();
-  EXPECT_EQ(moved.lookup("y"), held);
+  EXPECT_EQ(moved.lookup(vintrel::VarName{"y"}), held);
 }
 
 TEST(EnvBuilder, EmptyBindingsStillResolveDefaultFunctions) {

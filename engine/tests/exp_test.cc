@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -209,6 +210,32 @@ TEST(ExpAssign, MoveFromOwnChild) {
 
 // A machine-built chain such as x == 0 || x == 1 || ... is as deep as it is
 // long; every walk must run on a small stack.
+// A host attaches its own keys to the paths of a tree it owns; a copy of
+// the tree may outlive the host's object, so it starts without them.
+TEST(ExpHostKeys, EveryVariableReachedAndCopiesStartWithout) {
+  Exp tree = Exp::and_(call("f", var("a"), object(entries("k", var("b")))), Exp::array(list(var("c"), lit_int(1))));
+  static const int kMarker = 0;
+  std::vector<std::string> seen;
+  vintrel::for_each_variable(tree, [&](VarAccess& v) {
+    seen.push_back(v.names[0].name);
+    v.names[0].host_key.attach(&kMarker);
+  });
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "c"}));
+
+  Exp copy = tree;
+  EXPECT_TRUE(copy == tree);  // keys are not part of the tree
+  auto keys = [](Exp& e) {
+    std::vector<const void*> out;
+    vintrel::for_each_variable(e, [&](VarAccess& v) { out.push_back(v.names[0].host_key.get()); });
+    return out;
+  };
+  EXPECT_EQ(keys(copy), (std::vector<const void*>(3, nullptr)));
+  EXPECT_EQ(keys(tree), (std::vector<const void*>(3, &kMarker)));
+  Exp moved = std::move(tree);
+  EXPECT_EQ(keys(moved), (std::vector<const void*>(3, &kMarker)));
+}
+
 TEST(ExpDeep, LongChainsOnSmallStack) {
   vintrel_test::run_on_small_stack([] {
     constexpr int kLen = 100000;

@@ -186,7 +186,7 @@ TEST(Interpreter, ResultBorrowsOnlyLiteralsPassedOn) {
 
 TEST(Interpreter, VariableTextBorrowsFromTheEnvironment) {
   Env<Json> env = fixture_env();
-  const char* bound = env.lookup("s")->as_str()->data();
+  const char* bound = env.lookup(vintrel::VarName{"s"})->as_str()->data();
   for (const char* text : {"s", "[s]"}) {
     Exp tree = parse(text);
     auto r = vintrel::interpreter::eval(tree, env);

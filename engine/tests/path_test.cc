@@ -121,7 +121,7 @@ TEST(PathAccessFromBindings, OneNameIsTheBoundValueItself) {
   auto env = vtest::make_env(std::move(b));
   auto r = path("a").access_from_bindings(env);
   ASSERT_TRUE(r);
-  EXPECT_EQ(*r, env.lookup("a"));
+  EXPECT_EQ(*r, env.lookup(vintrel::VarName{"a"}));
 }
 
 TEST(PathReplace, SwapsOneSlotAndKeepsKeyOrder) {

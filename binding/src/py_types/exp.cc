@@ -2,10 +2,13 @@
 
 #include <new>
 #include <string_view>
+#include <type_traits>
 
 #include "args.h"
 #include "errors.h"
-#include "py_types/jsonobj.h"
+#include "py_types/from_python.h"
+#include "py_types/to_python.h"
+#include "py_types/view.h"
 #include "vintrel/interpreter.h"
 #include "vintrel/parser.h"
 #include "vintrel/utils.h"
@@ -57,16 +60,18 @@ PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!self) return nullptr;
     PyExp* e = as_exp(self.get());
     new (&e->inner) Exp(std::move(tree));
-    new (&e->keys) PathKeys();
-    // The keys refer to the tree's paths where the object holds them.
+    new (&e->keys) CompiledKeys();
+#ifdef VINTREL_READ_IN_PLACE
+    // Attached to the tree where the object holds it, before anyone reads it.
     if (!e->keys.add_all(e->inner)) return nullptr;
+#endif
     return self.release();
   });
 }
 
 void exp_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  as_exp(self)->keys.~PathKeys();
+  as_exp(self)->keys.~CompiledKeys();
   as_exp(self)->inner.~Exp();
   type->tp_free(self);
   Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -87,37 +92,19 @@ PyObject* raise_eval_error(EvalError e) {
   return nullptr;
 }
 
-#ifdef VINTREL_READ_IN_PLACE
-struct InPlaceBindings {
-  PyObject* dict;
-  const PathKeys* keys;
-  mutable BindingMemo memo;  // this evaluation's own
-};
-
-std::optional<VarAccessError> resolve_in_place(const void* ctx, const VarAccess& var, Value& out) {
-  const auto& b = *static_cast<const InPlaceBindings*>(ctx);
-  auto found = access_bindings_in_place(b.dict, var, b.keys->find(var), &b.memo);
-  if (!found) return std::move(found).error();
-  value_in_place(*found, out);
-  return std::nullopt;
-}
-
-// Evaluates over checked bindings without copying them.
-PyObject* eval_in_place(const PyExp& exp, PyObject* dict) {
-  InPlaceBindings ctx{dict, &exp.keys, {}};
-  auto result = interpreter::detail::eval_core(exp.inner, DEFAULT_VTABLE(),
-                                               interpreter::detail::VarResolver{&resolve_in_place, &ctx});
+// The result as a new Python object. `env` is the environment it may
+// borrow text from; it is read here, before `env` goes.
+template <class Env>
+PyObject* eval_with(const Exp& tree, const Env& env) {
+  auto result = interpreter::eval(tree, env);
   if (!result) return raise_eval_error(std::move(result).error());
   const Value& v = result->get();
-  if (!v.is_array() && !v.is_object()) return value_to_pyobject(v);
+  if (!std::is_same_v<Env, InPlaceEnv> || (!v.is_array() && !v.is_object())) return to_python(v);
   // Making a list or dict may run the cyclic collector, and so any Python
-  // code, which could change the data whose text the value borrows: it is
-  // made to own its text first.
-  Value owned = std::move(*result).into_owned();  // out of the Cow
-  owned = std::move(owned).into_owned();          // and its text too
-  return value_to_pyobject(owned);
+  // code, which could change the data read in place whose text the value
+  // borrows: the value owns its text first.
+  return to_python(std::move(*result).into_owned().into_owned());
 }
-#endif
 
 const char* const kEvalNames[] = {"bindings"};
 const Params kEvalParams{"Exp.eval", kEvalNames, 1, false};
@@ -128,18 +115,14 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
+    const Exp& tree = as_exp(self)->inner;
 #ifdef VINTREL_READ_IN_PLACE
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings))
-      return eval_in_place(*as_exp(self), bindings);
+      return eval_with(tree, in_place_env(bindings));
 #endif
-    std::optional<Env<PyJsonValue>> made = env_from_bindings(bindings);
-    if (!made) return nullptr;
-    const Env<PyJsonValue>& env = *made;
-    auto result = interpreter::eval(as_exp(self)->inner, env);
-    if (!result) return raise_eval_error(std::move(result).error());
-    // The result may borrow from the tree or from `env`; it is read here,
-    // before `env` goes.
-    return value_to_pyobject(result->get());
+    std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
+    if (!env) return nullptr;
+    return eval_with(tree, *env);
   });
 }
 

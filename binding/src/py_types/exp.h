@@ -3,7 +3,7 @@
 
 #include "py_handle.h"
 
-#include "py_types/jsonobj.h"
+#include "py_types/keys.h"
 #include "vintrel/exp.h"
 
 namespace vintrel::py {
@@ -11,7 +11,7 @@ namespace vintrel::py {
 struct PyExp {
   PyObject_HEAD
   Exp inner;  // owned, borrows no text; never changes after construction
-  PathKeys keys;  // of every variable of `inner`
+  CompiledKeys keys;  // of every variable of `inner`, attached to its names
 };
 
 // A new reference to a new class object (module.cc makes the one per process).

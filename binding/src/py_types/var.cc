@@ -7,7 +7,9 @@
 
 #include "args.h"
 #include "errors.h"
-#include "py_types/jsonobj.h"
+#include "py_types/from_python.h"
+#include "py_types/to_python.h"
+#include "py_types/view.h"
 #include "vintrel/env.h"
 #include "vintrel/parser.h"
 #include "vintrel/path.h"
@@ -43,12 +45,13 @@ PyObject* raise_access_error(VarAccessError e) {
 }
 
 #ifdef VINTREL_READ_IN_PLACE
-// What the copy of checked data found at a path gives back: a new object
-// of the converted value.
-PyObject* copy_found(PyObject* found) {
+// What a path found in data read in place gives back: new objects, made
+// from a copy, since making them may run Python code (the cyclic collector)
+// that could change the data meanwhile.
+PyObject* copy_found(const PyObject& found) {
   PyJsonValue copy;
-  if (!PyJsonValue::extract(found, copy)) return nullptr;
-  return json_to_pyobject(copy);
+  if (!PyJsonValue::extract(const_cast<PyObject*>(&found), copy)) return nullptr;
+  return to_python(copy);
 }
 #endif
 
@@ -82,15 +85,17 @@ PyObject* var_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyVarAccess* v = as_var(self.get());
     new (&v->inner) VarAccess(std::move(parsed->value));
     v->hash = hash;
-    new (&v->keys) PathKeys();
+    new (&v->keys) CompiledKeys();
+#ifdef VINTREL_READ_IN_PLACE
     if (!v->keys.add(v->inner)) return nullptr;
+#endif
     return self.release();
   });
 }
 
 void var_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  as_var(self)->keys.~PathKeys();
+  as_var(self)->keys.~CompiledKeys();
   as_var(self)->inner.~VarAccess();
   type->tp_free(self);
   Py_DECREF(type);  // instances of a heap type hold a reference to it
@@ -114,19 +119,19 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* arg;
     if (!parse_fastcall(kAccessParams, args, nargs, kwnames, &arg)) return nullptr;
+    const std::vector<VarName>& names = as_var(self)->inner.names;
 #ifdef VINTREL_READ_IN_PLACE
     if (readable_in_place(arg)) {
-      const PyVarAccess& var = *as_var(self);
-      auto found = access_in_place(arg, var.inner.names, var.keys.find(var.inner));
+      auto found = VarAccess::access_names(names, *arg, false);
       if (!found) return raise_access_error(std::move(found).error());
-      return copy_found(*found);
+      return copy_found(**found);
     }
 #endif
     PyJsonValue value;
     if (!extract_argument(arg, "value", value)) return nullptr;
-    auto found = VarAccess::access_names(as_var(self)->inner.names, value, false);
+    auto found = VarAccess::access_names(names, value, false);
     if (!found) return raise_access_error(std::move(found).error());
-    return json_to_pyobject(**found);
+    return to_python(**found);
   });
 }
 
@@ -144,7 +149,7 @@ PyObject* var_replace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     // `value` is this call's own copy; the caller's object never changes.
     auto old = as_var(self)->inner.replace(value, std::move(replacement));
     if (!old) return raise_access_error(std::move(old).error());
-    return std::move(value).into_pyobject();
+    return to_python(value);
   });
 }
 
@@ -155,20 +160,19 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kBindingsParams, args, nargs, kwnames, &bindings)) return nullptr;
+    const VarAccess& var = as_var(self)->inner;
 #ifdef VINTREL_READ_IN_PLACE
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      const PyVarAccess& var = *as_var(self);
-      auto found = access_bindings_in_place(bindings, var.inner, var.keys.find(var.inner));
+      auto found = var.access_from_bindings(in_place_env(bindings));
       if (!found) return raise_access_error(std::move(found).error());
-      return copy_found(*found);
+      return copy_found(**found);
     }
 #endif
-    std::optional<Env<PyJsonValue>> made = env_from_bindings(bindings);
-    if (!made) return nullptr;
-    const Env<PyJsonValue>& env = *made;
-    auto found = as_var(self)->inner.access_from_bindings(env);
+    std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
+    if (!env) return nullptr;
+    auto found = var.access_from_bindings(*env);
     if (!found) return raise_access_error(std::move(found).error());
-    return json_to_pyobject(**found);  // read before `env` goes
+    return to_python(**found);  // read before `env` goes
   });
 }
 

@@ -4,7 +4,7 @@
 
 #include "py_handle.h"
 
-#include "py_types/jsonobj.h"
+#include "py_types/keys.h"
 #include "vintrel/var.h"
 
 namespace vintrel::py {
@@ -13,7 +13,7 @@ struct PyVarAccess {
   PyObject_HEAD
   VarAccess inner;  // owned; never changes after construction
   Py_hash_t hash;   // of `inner`, computed once so hashing allocates nothing
-  PathKeys keys;    // of `inner`'s names
+  CompiledKeys keys;  // of `inner`'s names, attached to them
 };
 
 // A new reference to a new class object (module.cc makes the one per process).

@@ -1,65 +1,68 @@
 // The evaluation environment over a bound-value type V.
 #pragma once
 
-#include <concepts>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
+#include "vintrel/bound.h"
 #include "vintrel/cow.h"
 #include "vintrel/func.h"
 #include "vintrel/name_table.h"
 #include "vintrel/utils.h"
 #include "vintrel/value.h"
+#include "vintrel/var.h"
 
 namespace vintrel {
-
-// What the engine needs of a bound value. Each test and accessor answers for
-// the value itself only. V::array_type is a random-access list of V;
-// V::object_type is an insertion-ordered map from std::string to V whose
-// find(std::string_view) returns an iterator (it->second is the V) and which
-// iterates (key, value) pairs.
-template <class V>
-concept BoundValue = std::copy_constructible<V> && requires(const V& c, V& m, V&& r, std::string& out) {
-  typename V::array_type;
-  typename V::object_type;
-  { c.is_null() } -> std::same_as<bool>;
-  { c.as_bool() } -> std::same_as<std::optional<bool>>;
-  { c.as_u64() } -> std::same_as<std::optional<uint64_t>>;
-  { c.as_i64() } -> std::same_as<std::optional<int64_t>>;
-  { c.as_f64() } -> std::same_as<std::optional<double>>;
-  { c.is_string() } -> std::same_as<bool>;
-  { c.as_str() } -> std::same_as<std::optional<std::string_view>>;
-  { std::move(r).into_string() } -> std::same_as<std::optional<std::string>>;
-  { c.is_array() } -> std::same_as<bool>;
-  { c.as_array() } -> std::same_as<const typename V::array_type*>;
-  { m.as_array_mut() } -> std::same_as<typename V::array_type*>;
-  { std::move(r).into_array() } -> std::same_as<std::optional<typename V::array_type>>;
-  { c.is_object() } -> std::same_as<bool>;
-  { c.as_object() } -> std::same_as<const typename V::object_type*>;
-  { m.as_object_mut() } -> std::same_as<typename V::object_type*>;
-  { std::move(r).into_object() } -> std::same_as<std::optional<typename V::object_type>>;
-  { c.debug_fmt(out) } -> std::same_as<void>;
-  // The path walk looks keys up by view and addresses elements by position.
-  { c.as_object()->find(std::string_view()) == c.as_object()->end() } -> std::convertible_to<bool>;
-  { c.as_array()->size() } -> std::convertible_to<size_t>;
-};
 
 // Name to value; iteration order is unspecified and never observable.
 template <class T>
 using NameMap = NameTable<T>;
 
+// Bindings read where they lie: the entries of one object of V (the host's
+// own mapping of names to values) instead of a table of their own.
 template <class V>
+struct BoundObject {
+  const typename BoundOps<V>::object_type* object;
+  // The binding found last, so that a tree naming one binding again and
+  // again (user.age, user.name, ...) looks it up once. An environment serves
+  // one evaluation on one thread, and the data does not change meanwhile.
+  mutable std::string_view last_name = {};
+  mutable const V* last = nullptr;
+};
+
+namespace detail {
+
+template <class V>
+const V* find_binding(const NameMap<Cow<V>>& table, const VarName& name) {
+  auto it = table.find(name.name);
+  return it == table.end() ? nullptr : &it->second.get();
+}
+
+template <class V>
+const V* find_binding(const BoundObject<V>& bindings, const VarName& name) {
+  if (bindings.last && bindings.last_name == name.name) return bindings.last;
+  const V* found = BoundOps<V>::find(*bindings.object, name);
+  if (found) {
+    bindings.last_name = name.name;
+    bindings.last = found;
+  }
+  return found;
+}
+
+}  // namespace detail
+
+// The environment of one evaluation: the bound values, found by the first
+// name of a path, and the callable functions.
+template <class V, class Bindings = NameMap<Cow<V>>>
 struct Env {
-  NameMap<Cow<V>> bindings;
+  static_assert(BoundValue<V>);
+  Bindings bindings;
   Cow<FunctionTable> functions;
 
-  const V* lookup(std::string_view name) const {
-    auto it = bindings.find(name);
-    return it == bindings.end() ? nullptr : &it->second.get();
-  }
+  // The value bound to `name`'s name, or null.
+  const V* lookup(const VarName& name) const { return detail::find_binding<V>(bindings, name); }
 };
 
 template <class V>
@@ -72,14 +75,31 @@ class EnvBuilder {
 
   // Binds every pair as an owned value; a later value for a bound name
   // replaces the earlier one in place.
-  EnvBuilder& bind_multiple(NameMap<V> values);
+  EnvBuilder& bind_multiple(NameMap<V> values) {
+    bindings.reserve(bindings.size() + values.size());
+    bool fresh = bindings.empty();
+    for (auto& [name, value] : values) {
+      // The given names are unique, so a fresh builder needs no look-ups; an
+      // equal name keeps its first text and only the value is replaced.
+      if (fresh)
+        bindings.push_back_unique(std::move(name), Cow<V>::Owned(std::move(value)));
+      else
+        bindings.insert_or_assign(std::move(name), Cow<V>::Owned(std::move(value)));
+    }
+    return *this;
+  }
 
-  // A new environment; the builder stays valid. Owned values are copied.
-  Env<V> build() const&;
+  // A new environment; the builder stays valid. Copying a Cow keeps a
+  // borrowed value borrowed and copies an owned one deeply.
+  Env<V> build() const& {
+    static_assert(OwnedBoundValue<V>);
+    return Env<V>{bindings, functions ? *functions : Cow<FunctionTable>::Borrowed(DEFAULT_VTABLE())};
+  }
   // The same, moving the bound values over instead of copying them.
-  Env<V> build() &&;
+  Env<V> build() && {
+    return Env<V>{std::move(bindings),
+                  functions ? std::move(*functions) : Cow<FunctionTable>::Borrowed(DEFAULT_VTABLE())};
+  }
 };
 
 }  // namespace vintrel
-
-#include "vintrel/env_impl.h"

@@ -6,6 +6,7 @@
 // stack.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -84,5 +85,9 @@ class Exp {
   Kind kind_;
   Payload payload_;
 };
+
+// Calls `f` on every variable of the tree (in no particular order), so that
+// the tree's owner can prepare its paths; the tree's shape is not changed.
+void for_each_variable(Exp& root, const std::function<void(VarAccess&)>& f);
 
 }  // namespace vintrel

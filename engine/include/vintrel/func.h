@@ -18,6 +18,9 @@ namespace vintrel {
 
 class Exp;
 struct FnCallback;
+namespace detail {
+class LiteralPattern;
+}
 
 // A call node: the name as written and the argument expressions in order.
 struct FunctionItem {
@@ -27,12 +30,24 @@ struct FunctionItem {
   // made, so that evaluating against the default table needs no lookup.
   // Null when no built-in has the name; equality ignores it.
   const FnCallback* builtin = nullptr;
+  // For matches whose pattern is a string literal: that pattern, compiled on
+  // the node's first evaluation and kept for every later one. Copies of the
+  // node share it. Null for every other call; equality ignores it.
+  std::shared_ptr<const detail::LiteralPattern> literal_pattern;
 
   // Copies the name into owned text and takes the argument list.
   static FunctionItem new_(std::string_view name, std::vector<Exp> args);
 };
 
-using FnArgs = std::span<const Value>;
+// The argument values of one call, in source order, and the call node they
+// were evaluated for; the node is null when a callable is called directly.
+// A built-in may use what the node has prepared (literal_pattern).
+struct FnArgs : std::span<const Value> {
+  using std::span<const Value>::span;
+  FnArgs(std::span<const Value> values, const FunctionItem* node) noexcept
+      : std::span<const Value>(values), site(node) {}
+  const FunctionItem* site = nullptr;
+};
 using FnResult = Expected<Value, EvalError>;
 // Takes the argument values of one call, in source order.
 using SyncCallable = std::function<FnResult(FnArgs)>;

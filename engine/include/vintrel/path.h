@@ -59,47 +59,59 @@ template <class V>
   m += '\'';
   if (found) {
     m += ", found ";
-    found->debug_fmt(m);
+    BoundOps<V>::debug_fmt(*found, m);
   }
   return VarAccessError::type_error(std::move(m));
 }
 
 // Applies `index` to `cur` (an element of an array, or a failure whose path
-// text covers the first `until` names). Works for const and mutable V.
-template <class V, bool kReplacing>
-Expected<V*, VarAccessError> apply_index(V* cur, uint64_t index, const std::vector<VarName>& names, size_t until) {
-  auto* arr = [&] {
-    if constexpr (std::is_const_v<V>) {
-      return cur->as_array();
-    } else {
-      return cur->as_array_mut();
-    }
-  }();
-  if (!arr) return unexpected(not_an_array<std::remove_const_t<V>>(names, until, kReplacing ? nullptr : cur));
-  if (index >= arr->size()) return unexpected(index_out_of_bounds(names, until, index, arr->size()));
-  return &(*arr)[index];
+// text covers the first `until` names).
+template <class V>
+Expected<const V*, VarAccessError> apply_index(const V* cur, uint64_t index, const std::vector<VarName>& names,
+                                               size_t until) {
+  using Ops = BoundOps<V>;
+  const auto* arr = Ops::as_array(*cur);
+  if (!arr) return unexpected(not_an_array<V>(names, until, cur));
+  size_t size = Ops::array_size(*arr);
+  if (index >= size) return unexpected(index_out_of_bounds(names, until, index, size));
+  return &Ops::element(*arr, static_cast<size_t>(index));
 }
 
 // Walks names[from..] as object keys with their indexes, starting at `cur`.
-template <class V, bool kReplacing>
-Expected<V*, VarAccessError> walk(V* cur, const std::vector<VarName>& names, size_t from) {
+template <class V>
+Expected<const V*, VarAccessError> walk(const V* cur, const std::vector<VarName>& names, size_t from) {
+  using Ops = BoundOps<V>;
   for (size_t i = from; i < names.size(); ++i) {
     const VarName& n = names[i];
-    auto* obj = [&] {
-      if constexpr (std::is_const_v<V>) {
-        return cur->as_object();
-      } else {
-        return cur->as_object_mut();
-      }
-    }();
+    const auto* obj = Ops::as_object(*cur);
+    if (!obj) return unexpected(missing_key(names, i));
+    cur = Ops::find(*obj, n);
+    if (!cur) return unexpected(missing_key(names, i));
+    if (n.index) {
+      auto elem = apply_index(cur, *n.index, names, i);
+      if (!elem) return unexpected(std::move(elem).error());
+      cur = *elem;
+    }
+  }
+  return cur;
+}
+
+// The same walk through the mutable accessors of an owned value, to the
+// slot that a replacement goes into.
+template <class V>
+Expected<V*, VarAccessError> walk_mut(V* cur, const std::vector<VarName>& names) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const VarName& n = names[i];
+    auto* obj = cur->as_object_mut();
     if (!obj) return unexpected(missing_key(names, i));
     auto it = obj->find(std::string_view(n.name));
     if (it == obj->end()) return unexpected(missing_key(names, i));
-    cur = &entry_value(it);
+    cur = &it->second;
     if (n.index) {
-      auto elem = apply_index<V, kReplacing>(cur, *n.index, names, i);
-      if (!elem) return unexpected(std::move(elem).error());
-      cur = *elem;
+      auto* arr = cur->as_array_mut();
+      if (!arr) return unexpected(not_an_array<V>(names, i, nullptr));
+      if (*n.index >= arr->size()) return unexpected(index_out_of_bounds(names, i, *n.index, arr->size()));
+      cur = &(*arr)[*n.index];
     }
   }
   return cur;
@@ -119,27 +131,27 @@ Expected<const V*, VarAccessError> VarAccess::access_names(const std::vector<Var
     // and its messages name the first name itself.
     from = 1;
     if (names[0].index) {
-      auto elem = detail::apply_index<const V, false>(cur, *names[0].index, names, 1);
+      auto elem = detail::apply_index(cur, *names[0].index, names, 1);
       if (!elem) return unexpected(std::move(elem).error());
       cur = *elem;
     }
   }
-  return detail::walk<const V, false>(cur, names, from);
+  return detail::walk(cur, names, from);
 }
 
-template <class V>
-Expected<const V*, VarAccessError> VarAccess::access_from_bindings(const Env<V>& env) const {
+template <class V, class Bindings>
+Expected<const V*, VarAccessError> VarAccess::access_from_bindings(const Env<V, Bindings>& env) const {
   if (names.empty()) detail::panic_empty_path();
-  const V* bound = env.lookup(names.front().name);
+  const V* bound = env.lookup(names.front());
   if (!bound) return unexpected(VarAccessError::not_found(names.front().name));
   return access_names(names, *bound, true);
 }
 
 template <class V>
 Expected<V, VarAccessError> VarAccess::replace(V& value, V replacement) const {
-  static_assert(BoundValue<V>);
+  static_assert(OwnedBoundValue<V>);
   if (names.empty()) detail::panic_empty_path();
-  auto slot = detail::walk<V, true>(&value, names, 0);
+  auto slot = detail::walk_mut(&value, names);
   if (!slot) return unexpected(std::move(slot).error());
   V old = std::move(**slot);
   **slot = std::move(replacement);

@@ -33,6 +33,17 @@ inline Unexpected<EvalError> kind_error(std::string_view what, const Value& v) {
   return unexpected(EvalError::type_error(std::move(m)));
 }
 
+// "<what>: '<reason>'": how a built-in names a failure and quotes its cause.
+inline std::string quoted_reason(std::string_view what, std::string_view reason) {
+  std::string m;
+  m.reserve(what.size() + reason.size() + 4);
+  m += what;
+  m += ": '";
+  m += reason;
+  m += '\'';
+  return m;
+}
+
 inline Unexpected<EvalError> count_error(uint64_t expected, FnArgs args) {
   return unexpected(EvalError::argument_count(expected, args.size()));
 }

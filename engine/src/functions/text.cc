@@ -1,13 +1,11 @@
 // The text built-ins: matches, base64Encode, base64Decode, replace, format.
-#include <re2/re2.h>
 #include <unicode/uchar.h>
 
 #include <limits>
-#include <optional>
 
 #include "functions/base64.h"
+#include "functions/pattern_cache.h"
 #include "functions/support.h"
-#include "functions/regex_classes.h"
 #include "vintrel/functions.h"
 #include "vintrel/utils.h"
 
@@ -18,32 +16,8 @@ using detail::kind_error;
 
 namespace {
 
-// Spelling out the Unicode classes multiplies a pattern's size. Past this
-// many added bytes the classes alone would need far more program than RE2's
-// default memory budget allows, so the pattern is refused the way RE2 refuses
-// it, before the text is built.
-constexpr size_t kMaxClassExpansion = size_t{32} << 20;
-constexpr std::string_view kPatternTooLarge = "pattern too large - compile failed";
-
-Unexpected<EvalError> regex_error(std::string_view reason) {
-  std::string m = "Invalid regex pattern: '";
-  m += reason;
-  m += '\'';
-  return unexpected(EvalError::regex_error(std::move(m)));
-}
-
 Unexpected<EvalError> value_error(std::string_view what, std::string_view reason) {
-  std::string m(what);
-  m += ": '";
-  m += reason;
-  m += '\'';
-  return unexpected(EvalError::value_error(std::move(m)));
-}
-
-RE2::Options quiet_options() {
-  RE2::Options o;
-  o.set_log_errors(false);  // the engine writes nothing to standard error
-  return o;
+  return unexpected(EvalError::value_error(detail::quoted_reason(what, reason)));
 }
 
 // Byte length of the Unicode decimal digit (Nd) at s[i], or 0.
@@ -75,25 +49,10 @@ FnResult matches(FnArgs args) {
   auto s = detail::string_args<2>(args);
   if (!s) return unexpected(std::move(s).error());
   auto [text, pattern] = *s;
-  const RE2::Options options = quiet_options();
-  // RE2 quotes parts of the pattern in its errors; a syntax error quotes what
-  // the caller wrote, not the spelled-out classes.
-  // clang 14 cannot capture a structured binding; the view is copied in.
-  auto syntax_error = [&options, source = pattern]() -> std::optional<std::string> {
-    RE2 original(re2::StringPiece(source.data(), source.size()), options);
-    if (original.ok()) return std::nullopt;
-    return original.error();
-  };
-  std::optional<std::string> rewritten = detail::rewrite_regex_classes_bounded(pattern, kMaxClassExpansion);
-  if (!rewritten) return regex_error(syntax_error().value_or(std::string(kPatternTooLarge)));
-  RE2 re(*rewritten, options);
-  if (!re.ok()) {
-    if (*rewritten != pattern) {
-      if (auto e = syntax_error()) return regex_error(*e);
-    }
-    return regex_error(re.error());
-  }
-  return Value::Bool(RE2::PartialMatch(re2::StringPiece(text.data(), text.size()), re));
+  // The node's own literal, unless the caller hands in other arguments.
+  const detail::LiteralPattern* literal = args.site ? args.site->literal_pattern.get() : nullptr;
+  if (literal && literal->text() == pattern) return literal->compiled().search(text);
+  return detail::pattern_cache().get(pattern)->search(text);
 }
 
 FnResult base64_encode(FnArgs args) {

@@ -158,7 +158,7 @@ Exp::Exp(const Exp& other) : kind_(other.kind_), payload_() {
       case kVariable: dst->payload_.emplace<kVariable>(*std::get_if<kVariable>(&sp)); break;
       case kFunction: {
         const FunctionItem& sf = *std::get_if<kFunction>(&sp);
-        FunctionItem& df = dst->payload_.emplace<kFunction>(FunctionItem{sf.name, {}, sf.builtin});
+        FunctionItem& df = dst->payload_.emplace<kFunction>(FunctionItem{sf.name, {}, sf.builtin, sf.literal_pattern});
         df.args.reserve(sf.args.size());
         for (size_t i = 0; i < sf.args.size(); ++i) df.args.push_back(placeholder());
         for (size_t i = 0; i < sf.args.size(); ++i) stack.emplace_back(&sf.args[i], &df.args[i]);
@@ -300,6 +300,17 @@ Exp Exp::into_owned() && {
     std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(first_child), stack.end());
   }
   return std::move(*this);
+}
+
+void for_each_variable(Exp& root, const std::function<void(VarAccess&)>& f) {
+  std::vector<Exp*> stack{&root};
+  while (!stack.empty()) {
+    Exp* node = stack.back();
+    stack.pop_back();
+    Exp::Payload& p = node->payload_mut();
+    if (auto* v = std::get_if<kVariable>(&p)) f(*v);
+    for_each_child(p, [&stack](Exp& c) { stack.push_back(&c); });
+  }
 }
 
 }  // namespace vintrel

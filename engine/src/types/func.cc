@@ -1,5 +1,6 @@
 #include "vintrel/func.h"
 
+#include "functions/compiled_pattern.h"
 #include "vintrel/exp.h"
 
 namespace vintrel {
@@ -7,7 +8,9 @@ namespace vintrel {
 FunctionItem FunctionItem::new_(std::string_view name, std::vector<Exp> args) {
   const FunctionTable& table = DEFAULT_VTABLE();
   auto it = table.find(name);
-  return FunctionItem{std::string(name), std::move(args), it == table.end() ? nullptr : &it->second};
+  auto literal_pattern = detail::LiteralPattern::of_call(name, args);
+  return FunctionItem{std::string(name), std::move(args), it == table.end() ? nullptr : &it->second,
+                      std::move(literal_pattern)};
 }
 
 }  // namespace vintrel

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "vintrel/small_stack.h"
 #include "vintrel/utils.h"
 
 namespace vintrel {
@@ -36,37 +37,168 @@ Type Value::get_type() const noexcept {
 }
 
 // ---------------------------------------------------------------------------
-// Equality. Arrays and objects descend one native frame per nesting level;
-// the depth of values is bounded by their producers, and the frame is small.
+// The walks over nested containers (release, copy, equality, into_owned)
+// keep their pending work on explicit stacks: a native caller can nest
+// values as deep as it likes.
 
-bool operator==(const Value& a, const Value& b) noexcept {
-  if (a.v.index() != b.v.index()) return false;
+namespace {
+
+// A container with something in it: the only kind of child whose release
+// would go one native level deeper.
+bool has_children(const Value& v) noexcept {
+  return (v.is_array() && !v.as_array().empty()) || (v.is_object() && !v.as_object().empty());
+}
+
+bool has_grandchildren(const Value& v) noexcept {
+  if (v.is_array()) {
+    for (const Value& e : v.as_array())
+      if (has_children(e)) return true;
+  } else if (v.is_object()) {
+    for (const auto& e : v.as_object())
+      if (has_children(e.second)) return true;
+  }
+  return false;
+}
+
+// Calls f(Value&) on every element or entry value of a container.
+template <class F>
+void for_each_child(Value& v, F&& f) {
+  if (v.is_array()) {
+    for (Value& e : v.as_array()) f(e);
+  } else if (v.is_object()) {
+    for (auto& e : v.as_object()) f(e.second);
+  }
+}
+
+}  // namespace
+
+void Value::release_container() noexcept {
+  if (has_grandchildren(*this)) release_nested_containers();
+  if (kind_ == Kind::Array)
+    a_.~ValueArray();
+  else
+    o_.~ValueObject();
+}
+
+// Moves every container nested in this one onto a stack before its parent
+// goes, so each dies holding no container: destruction never recurses.
+void Value::release_nested_containers() noexcept {
+  detail::SmallStack<Value, 16> pending;
+  auto detach = [&pending](Value& parent) {
+    for_each_child(parent, [&pending](Value& c) {
+      if (has_children(c)) pending.push_back(std::move(c));
+    });
+  };
+  detach(*this);
+  while (!pending.empty()) {
+    Value node = pending.pop();
+    detach(node);
+  }
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this == &other) return *this;
+  Value copy(other);
+  *this = std::move(copy);
+  return *this;
+}
+
+void Value::copy_from(const Value& other) {
+  // Each destination container is sized first, so the addresses of its
+  // slots stay put while the (source, destination) pairs wait their turn.
+  struct Pair {
+    const Value* src;
+    Value* dst;
+  };
+  detail::SmallStack<Pair, 16> pending;
+  pending.push_back({&other, this});
+  while (!pending.empty()) {
+    Pair p = pending.pop();
+    if (p.src->is_array()) {
+      const ValueArray& src = p.src->a_;
+      ::new (&p.dst->a_) ValueArray(src.size());
+      p.dst->kind_ = Kind::Array;
+      ValueArray& dst = p.dst->a_;
+      for (size_t i = 0; i < src.size(); ++i) {
+        if (src[i].is_container())
+          pending.push_back({&src[i], &dst[i]});
+        else
+          dst[i].take_scalar_copy(src[i]);
+      }
+    } else {
+      const ValueObject& src = p.src->o_;
+      ::new (&p.dst->o_) ValueObject();
+      p.dst->kind_ = Kind::Object;
+      ValueObject& dst = p.dst->o_;
+      dst.reserve(src.size());
+      for (const auto& [key, value] : src) {
+        dst.push_back_sorted(key, Value());
+        Value& slot = (dst.end() - 1)->second;
+        if (value.is_container())
+          pending.push_back({&value, &slot});
+        else
+          slot.take_scalar_copy(value);
+      }
+    }
+  }
+}
+
+namespace {
+
+// Whether two values are equal apart from what lies inside their
+// containers: same kind, same scalar, same length and keys.
+bool shallow_equal(const Value& a, const Value& b) noexcept {
+  if (a.kind() != b.kind()) return false;
   switch (a.kind()) {
     case Value::Kind::Int: return a.as_int() == b.as_int();
     case Value::Kind::Float: return a.as_float() == b.as_float();  // IEEE: NaN != NaN, 0.0 == -0.0
     case Value::Kind::Bool: return a.as_bool() == b.as_bool();
     case Value::Kind::String: return a.as_str() == b.as_str();
-    case Value::Kind::Array: {
-      const ValueArray& x = a.as_array();
-      const ValueArray& y = b.as_array();
-      if (x.size() != y.size()) return false;
-      for (size_t i = 0; i < x.size(); ++i)
-        if (!(x[i] == y[i])) return false;
-      return true;
-    }
+    case Value::Kind::Array: return a.as_array().size() == b.as_array().size();
     case Value::Kind::Object: {
       const auto& x = a.as_object().entries();
       const auto& y = b.as_object().entries();
       if (x.size() != y.size()) return false;
-      for (size_t i = 0; i < x.size(); ++i) {
+      for (size_t i = 0; i < x.size(); ++i)
         if (x[i].first != y[i].first) return false;
-        if (!(x[i].second == y[i].second)) return false;
-      }
       return true;
     }
     case Value::Kind::Null: return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool operator==(const Value& a, const Value& b) noexcept {
+  if (!shallow_equal(a, b)) return false;
+  if (!a.is_container()) return true;
+  struct Pair {
+    const Value* a;
+    const Value* b;
+  };
+  detail::SmallStack<Pair, 16> pending;
+  pending.push_back({&a, &b});
+  while (!pending.empty()) {
+    Pair p = pending.pop();
+    // Same kind and size: the children pair up by position.
+    if (p.a->is_array()) {
+      const ValueArray& x = p.a->as_array();
+      const ValueArray& y = p.b->as_array();
+      for (size_t i = 0; i < x.size(); ++i) {
+        if (!shallow_equal(x[i], y[i])) return false;
+        if (x[i].is_container()) pending.push_back({&x[i], &y[i]});
+      }
+    } else {
+      const auto& x = p.a->as_object().entries();
+      const auto& y = p.b->as_object().entries();
+      for (size_t i = 0; i < x.size(); ++i) {
+        if (!shallow_equal(x[i].second, y[i].second)) return false;
+        if (x[i].second.is_container()) pending.push_back({&x[i].second, &y[i].second});
+      }
+    }
+  }
+  return true;
 }
 
 bool is_truthy(const Value& v) noexcept {
@@ -86,21 +218,19 @@ bool is_truthy(const Value& v) noexcept {
 // Detaching from borrowed text, in place: owned text and container storage
 // stay where they are; only borrowed text is copied.
 
-static void make_owned_in_place(Value& v) {
-  switch (v.kind()) {
-    case Value::Kind::String: std::get_if<3>(&v.v)->make_owned(); break;
-    case Value::Kind::Array:
-      for (Value& e : v.as_array()) make_owned_in_place(e);
-      break;
-    case Value::Kind::Object:
-      for (auto& e : v.as_object()) make_owned_in_place(e.second);
-      break;
-    default: break;
-  }
-}
-
 Value Value::into_owned() && {
-  make_owned_in_place(*this);
+  detail::SmallStack<Value*, 16> pending;
+  pending.push_back(this);
+  while (!pending.empty()) {
+    Value* v = pending.pop();
+    if (v->is_string()) {
+      v->as_cow_str().make_owned();
+    } else {
+      for_each_child(*v, [&pending](Value& c) {
+        if (c.is_string() || c.is_container()) pending.push_back(&c);
+      });
+    }
+  }
   return std::move(*this);
 }
 

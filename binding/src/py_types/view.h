@@ -1,0 +1,136 @@
+// Python data read where it lies, as a bound value of the engine.
+//
+// Copying every binding before an evaluation costs more than the
+// evaluation itself. Data made only of exact dicts (with exact str keys),
+// lists, tuples, str, int, float, bool and None converts without running
+// any Python code, so once checked it may instead be read in place: the
+// engine's own path walk, environment and conversion read the Python
+// objects through BoundOps<PyObject>, and so give the results and errors
+// that the copy would give. Anything else (subclasses, mappings, numpy
+// values, a lone surrogate, an int too large even for a float, nesting too
+// deep) takes the copy, which raises what it must. Free-threaded builds
+// always copy: another thread may change the data while it is read.
+#pragma once
+
+#include "py_handle.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "py_types/exact_types.h"
+#include "vintrel/bound.h"
+#include "vintrel/env.h"
+
+#ifndef Py_GIL_DISABLED
+#define VINTREL_READ_IN_PLACE 1
+#endif
+
+namespace vintrel::py {
+
+// True when `obj` may be read in place. Runs no Python code; on false no
+// error is set.
+bool readable_in_place(PyObject* obj);
+// The same for every value of a bindings dict (a subclass reads its own
+// storage); every key must be an exact str.
+bool bindings_readable_in_place(PyObject* dict);
+
+// Text of a str that the check above accepted, which CPython keeps cached.
+std::string_view checked_text(PyObject* s);
+// The value under `name` in a dict of exact str keys: borrowed, or null.
+// Uses the name's compiled key when it has one.
+PyObject* dict_lookup(PyObject* dict, const VarName& name);
+
+namespace view_detail {
+inline PyObject* obj(const PyObject& v) { return const_cast<PyObject*>(&v); }
+}  // namespace view_detail
+
+}  // namespace vintrel::py
+
+namespace vintrel {
+
+// Checked Python data seen as the engine's bound values: a reference to a
+// PyObject is the object itself; an array is an exact list or tuple, an
+// object an exact dict (or the bindings dict), both the same PyObject.
+template <>
+struct BoundOps<PyObject> {
+  using array_type = PyObject;
+  using object_type = PyObject;
+  struct Cursor {
+    PyObject* dict;
+    Py_ssize_t pos;
+    PyObject* key;
+    PyObject* value;
+    bool done;
+  };
+
+  static bool is_null(const PyObject& v) { return &v == Py_None; }
+  static std::optional<bool> as_bool(const PyObject& v) {
+    if (Py_TYPE(&v) == &PyBool_Type) return &v == Py_True;
+    return std::nullopt;
+  }
+  static std::optional<uint64_t> as_u64(const PyObject& v) {
+    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (n.form == py::ExactInt::Unsigned) return n.u;
+    return std::nullopt;
+  }
+  static std::optional<int64_t> as_i64(const PyObject& v) {
+    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (n.form == py::ExactInt::Signed) return n.i;
+    return std::nullopt;
+  }
+  static std::optional<double> as_f64(const PyObject& v) {
+    if (Py_TYPE(&v) == &PyFloat_Type) return PyFloat_AS_DOUBLE(py::view_detail::obj(v));
+    if (Py_TYPE(&v) != &PyLong_Type) return std::nullopt;
+    py::ExactInt n = py::read_exact_int(py::view_detail::obj(v));
+    if (n.form == py::ExactInt::Double) return n.d;
+    return std::nullopt;
+  }
+  static bool is_string(const PyObject& v) { return Py_TYPE(&v) == &PyUnicode_Type; }
+  static std::optional<std::string_view> as_str(const PyObject& v) {
+    if (!is_string(v)) return std::nullopt;
+    return py::checked_text(py::view_detail::obj(v));
+  }
+  static bool is_array(const PyObject& v) { return Py_TYPE(&v) == &PyList_Type || Py_TYPE(&v) == &PyTuple_Type; }
+  static const PyObject* as_array(const PyObject& v) { return is_array(v) ? &v : nullptr; }
+  static size_t array_size(const PyObject& a) {
+    return static_cast<size_t>(PySequence_Fast_GET_SIZE(py::view_detail::obj(a)));
+  }
+  static const PyObject& element(const PyObject& a, size_t i) {
+    return *PySequence_Fast_ITEMS(py::view_detail::obj(a))[i];
+  }
+  static bool is_object(const PyObject& v) { return Py_TYPE(&v) == &PyDict_Type; }
+  static const PyObject* as_object(const PyObject& v) { return is_object(v) ? &v : nullptr; }
+  static size_t object_size(const PyObject& o) { return static_cast<size_t>(PyDict_GET_SIZE(py::view_detail::obj(o))); }
+  static const PyObject* find(const PyObject& o, const VarName& name) {
+    return py::dict_lookup(py::view_detail::obj(o), name);
+  }
+  static Cursor first_entry(const PyObject& o) {
+    Cursor c{py::view_detail::obj(o), 0, nullptr, nullptr, false};
+    next_entry(c);
+    return c;
+  }
+  static bool at_end(const Cursor& c) { return c.done; }
+  static void next_entry(Cursor& c) { c.done = !PyDict_Next(c.dict, &c.pos, &c.key, &c.value); }
+  static std::string_view entry_key(const Cursor& c) { return py::checked_text(c.key); }
+  static const PyObject& entry_value(const Cursor& c) { return *c.value; }
+  static void debug_fmt(const PyObject& v, std::string& out) { json_debug_fmt(v, out); }
+};
+
+static_assert(BoundValue<PyObject>);
+
+}  // namespace vintrel
+
+namespace vintrel::py {
+
+// An environment that reads the bindings dict in place; `dict` must have
+// passed bindings_readable_in_place and outlive the environment.
+using InPlaceEnv = Env<PyObject, BoundObject<PyObject>>;
+inline InPlaceEnv in_place_env(PyObject* dict) {
+  return InPlaceEnv{BoundObject<PyObject>{dict}, Cow<FunctionTable>::Borrowed(DEFAULT_VTABLE())};
+}
+
+}  // namespace vintrel::py
