@@ -24,12 +24,14 @@ EXPRESSIONS = [
     Exp("a.c.d[0].e"),
     Exp("format('{} {}', n, a)"),
     Exp("matches(s, '^h\\\\w+')"),
+    Exp("matches(s, p)"),  # patterns from the data share one process-wide cache
 ]
 PATHS = [VarAccess("a.b[1]"), VarAccess("a.c.d[0]"), VarAccess("a"), VarAccess("s"), VarAccess("a.b[5]")]
 # What the data may raise while it changes under a reader: a path that
-# meets no value or the wrong kind, a type that does not convert, or a
-# container that has come to hold itself.
-CLEAN_ERRORS = (ValueError, NameError, TypeError, RecursionError)
+# meets no value or the wrong kind, a type that does not convert, a
+# container that has come to hold itself, or (where threads run at once) a
+# key deleted between the listing of a mapping's keys and its item access.
+CLEAN_ERRORS = (ValueError, NameError, TypeError, RecursionError, KeyError)
 JSON_TYPES = (type(None), bool, int, float, str, list, dict)
 
 
@@ -51,7 +53,7 @@ class Record(collections.abc.Mapping):
 
 
 def fresh_bindings():
-    return {"a": {"b": [1, 2, 3], "c": {"d": [{"e": "x"}]}}, "s": "hello", "n": 7}
+    return {"a": {"b": [1, 2, 3], "c": {"d": [{"e": "x"}]}}, "s": "hello", "n": 7, "p": "^h"}
 
 
 def is_json(v):
@@ -119,6 +121,8 @@ def write_steps(shared, rng):
         shared["a"] = rng.choice([{"b": [1, 2], "c": {"d": [{"e": 1}]}}, (1, 2), "a", {"b": (3, 4)},
                                   Record(nested())])
         shared["s"] = rng.choice(["hello", "hi", "", "h\u00e9llo"])
+        # More patterns than the cache keeps, some that do not compile.
+        shared["p"] = rng.choice([f"^h|{rng.randrange(5000)}", "\\w+l", "(", 5])
 
     def add_and_remove_keys():
         k = f"k{rng.randrange(64)}"
