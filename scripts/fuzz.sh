@@ -33,7 +33,7 @@ if [ -z "${VINTREL_SETUP_DONE:-}" ]; then
   source scripts/setup.sh
 fi
 
-cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ "${CCACHE_LAUNCHER[@]}" \
   -DVINTREL_BUILD_FUZZ=ON -DVINTREL_BUILD_PYTHON=OFF -DVINTREL_BUILD_TESTS=OFF >/dev/null
 cmake --build build/fuzz -j2 --target $(printf 'fuzz_%s ' "${targets[@]}")
 

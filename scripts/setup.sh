@@ -4,19 +4,21 @@
 set -euo pipefail
 
 DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libicu-dev libgtest-dev
-              libbenchmark-dev clang libclang-rt-dev)
+              libbenchmark-dev clang libclang-rt-dev ccache)
 PIP_PACKAGES=(pytest hypothesis scikit-build-core numpy)
 
-missing=()
-for p in "${DEB_PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+# deb_install PACKAGES...: installs those of PACKAGES that are missing.
+deb_install() {
+  local p missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
   echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+  DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+deb_install "${DEB_PACKAGES[@]}"
 
 # Every CPython 3.11 or newer that pyenv has (the newest patch of each
 # minor version), or else the python3 on PATH.
@@ -48,3 +50,6 @@ for py in "${PYTHONS[@]}"; do
   fi
 done
 export PYTHONS
+
+# The cache folder and the compiler cache every build uses.
+source "$(dirname "${BASH_SOURCE[0]}")/cache.sh"

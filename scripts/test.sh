@@ -2,20 +2,40 @@
 # Builds everything and runs every test, in these stages:
 #   setup         the Debian and PyPI packages (scripts/setup.sh)
 #   build         engine, engine tests and the module for every CPython 3.11+, warnings as errors
-#   free-threaded the module's sources compiled (syntax only) as for a free-threaded
-#                 CPython, against the newest headers here: no such build is installed
 #   engine tests  the GoogleTest suite through ctest
 #   fuzz          every libFuzzer target for a few seconds from its seed corpus
 #   sanitizers    the engine tests and the pytest suite (primary Python) built and run
 #                 once more under AddressSanitizer and UndefinedBehaviorSanitizer
 #   pytest        the pytest suite on every CPython 3.11+
+#   3.14          a Debian testing root (CPython 3.14, its newer g++, RE2 and ICU):
+#                 the engine tests and the module built there, ctest and pytest
+#   3.14t         free-threaded CPython 3.14 built from source: the module, a check
+#                 that importing it keeps the GIL off, pytest and a longer thread stress
+#   tsan          the same interpreter and module under ThreadSanitizer: the thread
+#                 tests and the stress; any race reported in our code fails
 # Every stage runs even when an earlier one failed; the exit status is
-# non-zero when any did. FUZZ_SECONDS sets the time per fuzz target.
+# non-zero when any did. FUZZ_SECONDS sets the time per fuzz target,
+# VINTREL_STRESS_SECONDS the thread stress of the last two stages. What is
+# slow to make and independent of the sources (the root, the interpreters,
+# compiler outputs) is kept in VINTREL_CACHE_DIR (/var/cache/vintrel).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 failed=()
-stage() { printf '\n==== %s\n' "$*"; }
+timings=()
+stage_name="" stage_start=$SECONDS
+# stage TITLE: starts a stage; the one before it reports its time.
+stage() {
+  stage_end
+  stage_name=$1 stage_start=$SECONDS
+  printf '\n==== %s\n' "$*"
+}
+stage_end() {
+  [ -n "$stage_name" ] || return 0
+  local took=$((SECONDS - stage_start))
+  timings+=("$(printf '%5d s  %s' "$took" "${stage_name%% (*}")")
+  printf -- '---- %d s\n' "$took"
+}
 # run NAME CMD...: runs one step, recording NAME when it fails.
 run() {
   local name=$1
@@ -43,23 +63,10 @@ extra="${PYTHONS[*]:1}"
 sanitizer_env=(UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1)
 
 stage "build: build/test (g++, -Werror, Python ${PYTHONS[*]})"
-if run "configure build/test" cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+if run "configure build/test" cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${CCACHE_LAUNCHER[@]}" \
     -DVINTREL_WERROR=ON -DPython_EXECUTABLE="$primary" -DVINTREL_EXTRA_PYTHONS="${extra// /;}" >/dev/null; then
   run "build build/test" cmake --build build/test -j2 -- -k 0
 fi
-
-newest="${PYTHONS[${#PYTHONS[@]}-1]}"
-newest_include=$("$newest" -c "import sysconfig; print(sysconfig.get_paths()['include'])")
-stage "free-threaded: binding sources with Py_GIL_DISABLED against $newest_include"
-free_threaded_check() {
-  local f ok=0
-  for f in binding/src/*.cc binding/src/py_types/*.cc; do
-    g++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -DPy_GIL_DISABLED=1 -I"$newest_include" \
-      -Ibinding/src -Iengine/include "$f" || ok=1
-  done
-  return $ok
-}
-run "free-threaded compile" free_threaded_check
 
 stage "engine tests (ctest)"
 if built build/test engine_tests; then
@@ -72,7 +79,7 @@ stage "fuzz: every target for ${FUZZ_SECONDS:-5} s from fuzz/corpus (clang, ASan
 run "fuzz" bash scripts/fuzz.sh --scratch "${FUZZ_SECONDS:-5}"
 
 stage "sanitizers: build/asan (g++, ASan+UBSan, -Werror)"
-if run "configure build/asan" cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+if run "configure build/asan" cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug "${CCACHE_LAUNCHER[@]}" \
     -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" -DVINTREL_SANITIZE=ON -DVINTREL_WERROR=ON \
     -DPython_EXECUTABLE="$primary" -DVINTREL_EXTRA_PYTHONS="" >/dev/null; then
   run "build build/asan" cmake --build build/asan -j2 -- -k 0
@@ -118,6 +125,69 @@ if [ $have_pytests = 1 ]; then
     fi
   done
 fi
+
+stage "3.14: Debian testing root, its g++ (-Werror), ctest and pytest"
+source scripts/forky.sh
+# The root's own interpreter is the primary one; the build folder is the
+# clone's, seen from inside the root.
+if run "3.14 root" forky_root &&
+  run "3.14 configure" forky_run cmake -S /src -B /src/build/forky -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DVINTREL_WERROR=ON -DPython_EXECUTABLE=/usr/bin/python3 >/dev/null &&
+  run "3.14 build" forky_run cmake --build /src/build/forky -j2; then
+  run "3.14 engine tests" forky_run ctest --test-dir /src/build/forky --output-on-failure --no-tests=error -j2
+  [ $have_pytests = 1 ] && run "3.14 pytest" forky_run env PYTHONPATH=/src/build/forky/py/primary \
+    HYPOTHESIS_STORAGE_DIRECTORY=/src/build/hypothesis python3 -m pytest /src/tests -q -p no:cacheprovider
+fi
+
+source scripts/cpython.sh
+# build_for_cpython DIR PYTHON CMAKE_ARGS...: the module alone for one
+# interpreter built from source, warnings as errors.
+build_for_cpython() {
+  local dir=$1 py=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja "${CCACHE_LAUNCHER[@]}" -DVINTREL_WERROR=ON -DVINTREL_BUILD_TESTS=OFF \
+    -DPython_EXECUTABLE="$py" -DVINTREL_EXTRA_PYTHONS="" "$@" >/dev/null &&
+    cmake --build "$dir" -j2 --target vintrel_py
+}
+# Importing the module must not turn the GIL back on, as a module without
+# the free-threading declaration would.
+# gil_stays_off PYTHON MODULE_DIR [ENV...]
+gil_stays_off() {
+  env "${@:3}" PYTHONPATH="$PWD/$2" "$1" -c \
+    'import sys, vintrel; sys.exit("the GIL is on after importing vintrel" if sys._is_gil_enabled() else 0)'
+}
+stress_env=(VINTREL_STRESS_SECONDS="${VINTREL_STRESS_SECONDS:-20}")
+# A process that a fault left hung (as ThreadSanitizer's may after a crash)
+# fails its stage instead of holding the whole run.
+bounded=(timeout --kill-after=30 1200)
+
+stage "3.14t: free-threaded CPython 3.14 (build/ft)"
+if run "3.14t interpreter" cpython_build cpython-ft --disable-gil &&
+  run "3.14t build" build_for_cpython build/ft "$CPYTHON" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+  run "3.14t GIL stays off" gil_stays_off "$CPYTHON" build/ft/py/primary
+  run "3.14t pytest" "${bounded[@]}" env "${stress_env[@]}" PYTHONPATH="$PWD/build/ft/py/primary" \
+    "$CPYTHON" -m pytest tests -q -p no:cacheprovider
+fi
+
+stage "tsan: free-threaded CPython 3.14 and the module under ThreadSanitizer (build/tsan)"
+# Reports inside CPython or the uninstrumented libraries are suppressed in
+# scripts/tsan.supp, each with its reason; any other report makes the
+# interpreter exit non-zero. pytest captures only Python's own output, so
+# that the reports reach the log even when every test passed.
+tsan_env=(TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp exitcode=66 second_deadlock_stack=1 history_size=4"
+          VINTREL_SANITIZED=1)
+if run "tsan interpreter" cpython_build cpython-ft-tsan --disable-gil --with-thread-sanitizer &&
+  run "tsan build" build_for_cpython build/tsan "$CPYTHON" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread"; then
+  run "tsan GIL stays off" gil_stays_off "$CPYTHON" build/tsan/py/primary "${tsan_env[@]}"
+  run "tsan thread tests" "${bounded[@]}" env "${tsan_env[@]}" "${stress_env[@]}" PYTHONPATH="$PWD/build/tsan/py/primary" \
+    "$CPYTHON" -m pytest tests/test_threads.py tests/test_stress_threads.py -q -p no:cacheprovider --capture=sys
+fi
+stage_end
+
+printf '\n==== time per stage\n'
+printf '%s\n' "${timings[@]}"
+printf '%5d s  total\n' "$SECONDS"
 
 if [ ${#failed[@]} -gt 0 ]; then
   printf '\n==== FAILED stages: %s\n' "$(IFS=,; echo "${failed[*]}" | sed 's/,/, /g')"

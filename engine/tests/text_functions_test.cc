@@ -1,5 +1,8 @@
 #include <limits>
 #include <string>
+#include <string_view>
+
+#include <re2/re2.h>
 
 #include "builtin_cases.h"
 #include "functions/regex_classes.h"
@@ -144,18 +147,20 @@ TEST(Matches, SearchesUnanchoredWithDefaultOptions) {
                           });
 }
 
+// The frame of the message and the error's class are ours; the reason is
+// RE2's, whose wording changes between its versions, so it is taken from
+// RE2 itself for the pattern as the caller wrote it.
 TEST(Matches, ReportsPatternsThatDoNotCompile) {
-  check_all(fns::matches, {
-                              {{S("a"), S("(")}, RegexErr(regex_err("missing ): ("))},
-                              {{S("aa"), S("(a)\\1")}, RegexErr(regex_err("invalid escape sequence: \\1"))},
-                              {{S("ab"), S("a(?=b)")}, RegexErr(regex_err("invalid perl operator: (?="))},
-                              {{S("ab"), S("(?<=a)b")}, RegexErr(regex_err("invalid perl operator: (?<"))},
-                              // The caller's pattern is quoted, not its rewritten form.
-                              {{S("1"), S("(\\d")}, RegexErr(regex_err("missing ): (\\d"))},
-                              {{S("1"), S("[\\w")}, RegexErr(regex_err("missing ]: [\\w"))},
-                              {{S("1"), S("[a-\\d]")}, RegexErr(regex_err("invalid escape sequence: \\d"))},
-                              {{S("1"), S("[\\x{0}-\\d]")}, RegexErr(regex_err("invalid escape sequence: \\d"))},
-                          });
+  RE2::Options quiet;
+  quiet.set_log_errors(false);
+  for (std::string_view pattern : {"(", "(a)\\1", "a(?=b)", "(?<=a)b",
+                                   // The caller's pattern is quoted, not its rewritten form.
+                                   "(\\d", "[\\w", "[a-\\d]", "[\\x{0}-\\d]"}) {
+    RE2 re(re2::StringPiece(pattern.data(), pattern.size()), quiet);
+    ASSERT_FALSE(re.ok()) << pattern;
+    ASSERT_FALSE(re.error().empty()) << pattern;
+    check(fns::matches, {{S("a"), S(pattern)}, RegexErr(regex_err(re.error()))});
+  }
 }
 
 TEST(Matches, ClassEscapesAreUnicodeAware) {
