@@ -159,7 +159,7 @@ def make_cases(vt, doc):
         {"jmespath": "a == `1`", "celpy": "a == 1", "cel": "a == 1", "celcpp": "a == 1",
          "jsonlogic": {"==": [{"var": "a"}, 1]}, "simpleeval": "a == 1"},
         True,
-        targets=[("CPython", 1 / 1.5, "<=1.5x CPython")]))
+        targets=[("CPython", 1 / 0.9, "<=0.9x CPython")]))
 
     rule_bindings = {"user": USER}
     cases.append(Case(
@@ -167,7 +167,7 @@ def make_cases(vt, doc):
         lambda: eval_call(vt, RULE_EXP, rule_bindings),
         lambda: peerlib.cpython_eval(RULE_PY, rule_bindings),
         RULE_PEERS, True,
-        targets=[("CPython", 1 / 3, "<=3x CPython"),
+        targets=[("CPython", 1 / 1.2, "<=1.2x CPython"),
                  ("*peers", 1.0, "beats all peers"),
                  ("jmespath", 20.0, ">=20x jmespath")]))
 
@@ -206,11 +206,11 @@ def make_cases(vt, doc):
     cases.append(Case(
         "path", "5a path  access(doc)", PATH_DOC, path_access,
         lambda: peerlib.cpython_eval("a['b'][2]['c']", PATH_DOC),
-        path_peers, "found"))
+        path_peers, "found", targets=[("CPython", 1.0, "<=1x CPython")]))
     cases.append(Case(
         "path", "5b path  access_from_bindings", PATH_DOC, path_bindings,
         lambda: peerlib.cpython_eval("a['b'][2]['c']", PATH_DOC),
-        path_peers, "found"))
+        path_peers, "found", targets=[("CPython", 1.0, "<=1x CPython")]))
 
     def parse_ours():
         return lambda: vt.Exp(PARSE_EXP)

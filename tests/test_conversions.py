@@ -473,3 +473,72 @@ def test_bindings_that_keep_growing_while_converted():
     b["a"] = Hook(grow)
     assert Exp("a").eval(b) == 1
     assert len(b) == 2
+
+
+# Dicts as CPython may store them: removed entries left as holes in the
+# table, a table that once held a non-str key, an index one, two or four
+# bytes wide, an instance's attribute dict (keys shared with its class),
+# a subclass. Each is read in order, every live entry and nothing else.
+def with_holes(n, extra_key=None):
+    d = {}
+    if extra_key is not None:
+        d[extra_key] = "gone"
+    d.update((f"k{i}", i) for i in range(n))
+    for i in range(0, n, 3):
+        del d[f"k{i}"]
+    if extra_key is not None:
+        del d[extra_key]
+    return d
+
+
+class Point:
+    def __init__(self):
+        self.x, self.y, self.z = 1, "two", [3]
+
+
+def attribute_dict():
+    p = Point()
+    del p.y
+    return vars(p)
+
+
+class Sub(dict):
+    pass
+
+
+DICT_SHAPES = {
+    "holes": lambda: with_holes(10),
+    "all removed": lambda: with_holes(1),
+    "once a non-str key": lambda: with_holes(10, extra_key=7),
+    "two-byte index": lambda: with_holes(1_000),
+    "four-byte index": lambda: with_holes(70_000),
+    "attribute dict": attribute_dict,
+}
+
+
+@pytest.mark.parametrize("shape", DICT_SHAPES.values(), ids=DICT_SHAPES.keys())
+@pytest.mark.parametrize("enter", ENTRY_POINTS.values(), ids=ENTRY_POINTS.keys())
+def test_dicts_of_every_storage_shape(shape, enter):
+    d = shape()
+    got = enter(d)
+    # The engine's own objects keep their keys sorted.
+    order = sorted(d) if enter is ENTRY_POINTS["eval"] else list(d)
+    assert got == d and list(got) == order
+    # An unsupported value in the last live entry is still seen, also where
+    # nothing reads it.
+    if d:
+        d[next(reversed(d))] = {1}
+        with pytest.raises(TypeError, match="Unsupported type for JSON value: set"):
+            enter(d)
+        bindings = Sub(d, a=1)
+        with pytest.raises(TypeError, match="set"):
+            Exp("a").eval(bindings)
+
+
+@pytest.mark.parametrize("shape", DICT_SHAPES.values(), ids=DICT_SHAPES.keys())
+def test_bindings_of_every_storage_shape(shape):
+    d = shape()
+    keys = list(d)
+    for key in keys[:2] + keys[len(keys) // 2:][:1] + keys[-2:]:
+        assert VarAccess(key).access_from_bindings(d) == d[key]
+        assert Exp(key).eval(d) == d[key]

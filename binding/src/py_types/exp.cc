@@ -64,10 +64,6 @@ PyObject* exp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     new (&e->program) interpreter::Program();
     // Laid out where the object holds the tree, which never moves again.
     e->program = interpreter::Program(e->inner);
-#ifdef VINTREL_READ_IN_PLACE
-    // Attached to the tree where the object holds it, before anyone reads it.
-    if (!e->keys.add_all(e->inner)) return nullptr;
-#endif
     return self.release();
   });
 }
@@ -119,10 +115,13 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
-    const interpreter::Program& program = as_exp(self)->program;
+    PyExp* e = as_exp(self);
+    const interpreter::Program& program = e->program;
 #ifdef VINTREL_READ_IN_PLACE
-    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings))
+    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
+      if (!e->keys.ensure(e->inner)) return nullptr;
       return eval_with(program, in_place_env(bindings));
+    }
 #endif
     std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
     if (!env) return nullptr;

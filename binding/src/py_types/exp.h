@@ -11,9 +11,9 @@ namespace vintrel::py {
 
 struct PyExp {
   PyObject_HEAD
-  Exp inner;  // owned, borrows no text; never changes after construction
+  Exp inner;  // owned, borrows no text; never changes after construction but for its names' keys
   interpreter::Program program;  // of `inner`
-  CompiledKeys keys;  // of every variable of `inner`, attached to its names
+  CompiledKeys keys;  // of every variable of `inner`, attached to its names on first use
 };
 
 // A new reference to a new class object (module.cc makes the one per process).

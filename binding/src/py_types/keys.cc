@@ -1,7 +1,9 @@
 #include "py_types/keys.h"
 
-#include <algorithm>
+#include <bit>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace vintrel::py {
 
@@ -10,22 +12,36 @@ CompiledKeys::~CompiledKeys() {
 }
 
 bool CompiledKeys::attach(std::vector<VarName*>& names) {
-  // Equal names, side by side once sorted, share one key.
-  std::sort(names.begin(), names.end(), [](const VarName* a, const VarName* b) { return a->name < b->name; });
-  PyObject* key = nullptr;
-  for (size_t i = 0; i < names.size(); ++i) {
-    const std::string& text = names[i]->name;
-    if (i == 0 || text != names[i - 1]->name) {
-      key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  // Equal names share one key, found through a small open-addressed table
+  // of the texts seen so far.
+  struct Slot {
+    const std::string* text = nullptr;
+    PyObject* key = nullptr;
+  };
+  std::vector<Slot> table(std::bit_ceil(2 * names.size() + 1));
+  const size_t mask = table.size() - 1;
+  for (VarName* name : names) {
+    const std::string& text = name->name;
+    size_t i = std::hash<std::string_view>{}(text) & mask;
+    while (table[i].text && *table[i].text != text) i = (i + 1) & mask;
+    if (!table[i].text) {
+      PyObject* key = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
       if (!key) return false;
-      // Not interned: that would enter every compiled name into the
-      // interpreter's own table of interned text (for good, on 3.12).
+#if PY_VERSION_HEX < 0x030C0000 || PY_VERSION_HEX >= 0x030D0000
+      // Interned where the table lets go of text nobody holds any more (not
+      // on 3.12, which keeps it for good): the keys of dicts written in
+      // source are interned, and a dict compares an identical key without
+      // reading its text.
+      PyUnicode_InternInPlace(&key);
+#endif
       keys_.push_back(key);
       // Hashed now, so that no look-up hashes it again.
       if (PyObject_Hash(key) == -1) return false;
+      table[i] = {&text, key};
     }
-    names[i]->host_key.attach(key);
+    name->host_key.attach(table[i].key);
   }
+  ready_ = true;
   return true;
 }
 

@@ -21,15 +21,21 @@ class CompiledKeys {
   ~CompiledKeys();  // attached to the interpreter
 
   // Makes the keys of one path, or of every variable of a tree, and
-  // attaches them to its names; the keys live as long as this object, which
-  // must not outlive the path. False with the error set.
-  bool add(VarAccess& var);
-  bool add_all(Exp& tree);
+  // attaches them to its names, once: on the first read in place, so that
+  // compiling costs nothing for them. The keys live as long as this object,
+  // which must not outlive the path. False with the error set. The GIL
+  // orders the first call before every read of the keys; no Python code
+  // runs meanwhile.
+  bool ensure(VarAccess& var) { return ready_ || add(var); }
+  bool ensure(Exp& tree) { return ready_ || add_all(tree); }
 
  private:
+  bool add(VarAccess& var);
+  bool add_all(Exp& tree);
   bool attach(std::vector<VarName*>& names);
 
   std::vector<PyObject*> keys_;
+  bool ready_ = false;
 };
 
 }  // namespace vintrel::py

@@ -47,8 +47,12 @@ PyObject* raise_access_error(VarAccessError e) {
 #ifdef VINTREL_READ_IN_PLACE
 // What a path found in data read in place gives back: new objects, made
 // from a copy, since making them may run Python code (the cyclic collector)
-// that could change the data meanwhile.
+// that could change the data meanwhile. A str or a machine-word int would
+// come back as an equal immutable object, so it is given back itself.
 PyObject* copy_found(const PyObject& found) {
+  auto* obj = const_cast<PyObject*>(&found);
+  if (is_exact_str(obj) || (is_exact_int(obj) && is_small_int(obj)) || is_exact_bool(obj) || is_none(obj))
+    return Py_NewRef(obj);
   PyJsonValue copy;
   if (!PyJsonValue::extract(const_cast<PyObject*>(&found), copy)) return nullptr;
   return to_python(copy);
@@ -86,9 +90,6 @@ PyObject* var_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     new (&v->inner) VarAccess(std::move(parsed->value));
     v->hash = hash;
     new (&v->keys) CompiledKeys();
-#ifdef VINTREL_READ_IN_PLACE
-    if (!v->keys.add(v->inner)) return nullptr;
-#endif
     return self.release();
   });
 }
@@ -119,9 +120,11 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* arg;
     if (!parse_fastcall(kAccessParams, args, nargs, kwnames, &arg)) return nullptr;
-    const std::vector<VarName>& names = as_var(self)->inner.names;
+    PyVarAccess* v = as_var(self);
+    const std::vector<VarName>& names = v->inner.names;
 #ifdef VINTREL_READ_IN_PLACE
     if (readable_in_place(arg)) {
+      if (!v->keys.ensure(v->inner)) return nullptr;
       auto found = VarAccess::access_names(names, *arg, false);
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);
@@ -160,9 +163,11 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
   return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
     PyObject* bindings;
     if (!parse_fastcall(kBindingsParams, args, nargs, kwnames, &bindings)) return nullptr;
-    const VarAccess& var = as_var(self)->inner;
+    PyVarAccess* v = as_var(self);
+    const VarAccess& var = v->inner;
 #ifdef VINTREL_READ_IN_PLACE
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
+      if (!v->keys.ensure(v->inner)) return nullptr;
       auto found = var.access_from_bindings(in_place_env(bindings));
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);

@@ -11,9 +11,9 @@ namespace vintrel::py {
 
 struct PyVarAccess {
   PyObject_HEAD
-  VarAccess inner;  // owned; never changes after construction
+  VarAccess inner;  // owned; never changes after construction but for its names' keys
   Py_hash_t hash;   // of `inner`, computed once so hashing allocates nothing
-  CompiledKeys keys;  // of `inner`'s names, attached to them
+  CompiledKeys keys;  // of `inner`'s names, attached to them on first use
 };
 
 // A new reference to a new class object (module.cc makes the one per process).

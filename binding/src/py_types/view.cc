@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "py_types/dict_entries.h"
 #include "vintrel/panic.h"
 
 namespace vintrel::py {
@@ -40,11 +41,9 @@ inline bool readable(PyObject* obj, unsigned depth) {
 // Every key an exact str with a UTF-8 form, every value readable at `depth`.
 // Reads a dict subclass's own storage.
 bool readable_entries(PyObject* dict, unsigned depth) {
-  Py_ssize_t pos = 0;
-  PyObject *k, *v;
-  while (PyDict_Next(dict, &pos, &k, &v))
-    if (!PyUnicode_CheckExact(k) || !str_readable(k) || !readable(v, depth)) return false;
-  return true;
+  return for_each_dict_entry(dict, [depth](PyObject* k, PyObject* v) {
+    return PyUnicode_CheckExact(k) && str_readable(k) && readable(v, depth);
+  });
 }
 
 // Refused at the depth where the copy raises, so that the copy does.

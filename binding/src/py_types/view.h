@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "py_types/dict_entries.h"
 #include "py_types/exact_types.h"
 #include "vintrel/bound.h"
 #include "vintrel/env.h"
@@ -60,8 +61,7 @@ struct BoundOps<PyObject> {
   using array_type = PyObject;
   using object_type = PyObject;
   struct Cursor {
-    PyObject* dict;
-    Py_ssize_t pos;
+    py::DictEntries entries;
     PyObject* key;
     PyObject* value;
     bool done;
@@ -106,12 +106,12 @@ struct BoundOps<PyObject> {
   static size_t object_size(const PyObject& o) { return static_cast<size_t>(PyDict_GET_SIZE(obj(o))); }
   static const PyObject* find(const PyObject& o, const VarName& name) { return py::dict_lookup(obj(o), name); }
   static Cursor first_entry(const PyObject& o) {
-    Cursor c{obj(o), 0, nullptr, nullptr, false};
+    Cursor c{py::DictEntries(obj(o)), nullptr, nullptr, false};
     next_entry(c);
     return c;
   }
   static bool at_end(const Cursor& c) { return c.done; }
-  static void next_entry(Cursor& c) { c.done = !PyDict_Next(c.dict, &c.pos, &c.key, &c.value); }
+  static void next_entry(Cursor& c) { c.done = !c.entries.next(c.key, c.value); }
   static std::string_view entry_key(const Cursor& c) { return py::checked_text(c.key); }
   static const PyObject& entry_value(const Cursor& c) { return *c.value; }
   static void debug_fmt(const PyObject& v, std::string& out) { json_debug_fmt(v, out); }

@@ -275,8 +275,20 @@ class BoundConverter {
       } else {
         const Arr* a = Ops::as_array(v);
         if (!a) panic("Expected JSON array");
-        items->reserve(Ops::array_size(*a));
-        frames_.emplace_back(std::in_place_type<ArrayFrame>, ArrayFrame{a, 0, items});
+        const size_t size = Ops::array_size(*a);
+        items->reserve(size);
+        // Leading scalars, the usual content, go straight in; a frame is
+        // needed only from the first container on.
+        size_t i = 0;
+        for (; i < size; ++i) {
+          Opened kind = open_scalar(Ops::element(*a, i), items->emplace_back());
+          if (kind == Opened::Unknown) return false;
+          if (kind == Opened::Container) {
+            items->pop_back();
+            break;
+          }
+        }
+        if (i < size) frames_.emplace_back(std::in_place_type<ArrayFrame>, ArrayFrame{a, i, items});
       }
       return true;
     }

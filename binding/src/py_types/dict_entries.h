@@ -1,0 +1,137 @@
+// A dict's entries in order, read without a call per entry.
+//
+// PyDict_Next costs some forty instructions per entry, more than the check
+// of a scalar value. On the interpreters this module knows (3.11 to 3.14,
+// with the GIL) a dict whose keys and values share one table keeps its
+// entries as one array behind its index, and that array is read directly.
+// The layout is confirmed once at start-up against PyDict_Next; any other
+// dict (split tables, other builds, a layout that did not confirm) goes
+// through PyDict_Next.
+#pragma once
+
+#include "py_handle.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030F0000
+#define VINTREL_DICT_TABLE_LAYOUT 1
+#endif
+
+namespace vintrel::py {
+
+// Confirms the table layout against PyDict_Next; called once, attached to
+// the interpreter, before any dict is read. False with an error set only
+// when a test dict cannot be made.
+bool init_dict_entries();
+
+namespace detail {
+
+#ifdef VINTREL_DICT_TABLE_LAYOUT
+// The fixed head of a dict's key table; its index follows it, then the
+// entries: {hash, key, value} for any keys, {key, value} for str keys only.
+struct DictKeysHead {
+  Py_ssize_t refcnt;
+  uint8_t log2_size;
+  uint8_t log2_index_bytes;
+  uint8_t kind;  // 0: any keys; 1: str keys only; 2: split
+  uint32_t version;
+  Py_ssize_t usable;
+  Py_ssize_t nentries;
+};
+
+extern bool g_table_layout_confirmed;
+
+inline const DictKeysHead* keys_head(PyObject* dict) {
+  return reinterpret_cast<const DictKeysHead*>(reinterpret_cast<PyDictObject*>(dict)->ma_keys);
+}
+inline const char* table_entries(const DictKeysHead* head) {
+  return reinterpret_cast<const char*>(head + 1) + (size_t{1} << head->log2_index_bytes);
+}
+inline size_t entry_size(const DictKeysHead* head) { return head->kind == 0 ? 3 * sizeof(void*) : 2 * sizeof(void*); }
+#endif
+
+}  // namespace detail
+
+// The entries of a dict (an exact dict or a subclass, read from its own
+// storage) in order, no further than the entries it holds when this is
+// made. Nothing may change the dict while they are read: no Python code
+// may run meanwhile.
+class DictEntries {
+ public:
+  DictEntries() = default;  // lists nothing
+  explicit DictEntries(PyObject* dict) : dict_(dict), left_(PyDict_GET_SIZE(dict)) {
+#ifdef VINTREL_DICT_TABLE_LAYOUT
+    if (detail::g_table_layout_confirmed && reinterpret_cast<PyDictObject*>(dict)->ma_values == nullptr) {
+      const detail::DictKeysHead* head = detail::keys_head(dict);
+      if (head->kind <= 1) init_table(head);
+    }
+#endif
+  }
+
+  // The next live entry, or false at the end.
+  bool next(PyObject*& key, PyObject*& value) {
+    if (left_ <= 0) return false;
+    --left_;
+    if (table_) {
+      // Removed entries stay in the table with a null value.
+      while (table_ != end_) {
+        auto* kv = reinterpret_cast<PyObject* const*>(table_);
+        table_ += stride_;
+        if (kv[1]) {
+          key = kv[0];
+          value = kv[1];
+          return true;
+        }
+      }
+      return false;
+    }
+    // Through a copy, so that the reader's own state never escapes to a call.
+    Py_ssize_t pos = pos_;
+    bool more = PyDict_Next(dict_, &pos, &key, &value);
+    pos_ = pos;
+    return more;
+  }
+
+  // Calls f(key, value) for each entry left; stops at the first f that
+  // returns false, and then returns false.
+  template <class F>
+  bool for_each(F&& f) {
+    if (table_) {
+      for (; table_ != end_; table_ += stride_) {
+        auto* kv = reinterpret_cast<PyObject* const*>(table_);
+        if (kv[1] && !f(kv[0], kv[1])) return false;
+      }
+      return true;
+    }
+    PyObject *k, *v;
+    while (next(k, v))
+      if (!f(k, v)) return false;
+    return true;
+  }
+
+ private:
+#ifdef VINTREL_DICT_TABLE_LAYOUT
+  void init_table(const detail::DictKeysHead* head) {
+    stride_ = detail::entry_size(head);
+    // Each entry ends with its key and value.
+    table_ = detail::table_entries(head) + stride_ - 2 * sizeof(void*);
+    end_ = table_ + static_cast<size_t>(head->nentries) * stride_;
+  }
+#endif
+
+  PyObject* dict_ = nullptr;
+  Py_ssize_t left_ = 0;
+  Py_ssize_t pos_ = 0;
+  const char* table_ = nullptr;  // the next entry's key, read directly, or null for PyDict_Next
+  const char* end_ = nullptr;
+  size_t stride_ = 0;
+};
+
+// Calls f(key, value) for each entry of `dict`, as DictEntries::for_each.
+template <class F>
+inline bool for_each_dict_entry(PyObject* dict, F&& f) {
+  return DictEntries(dict).for_each(f);
+}
+
+}  // namespace vintrel::py
