@@ -6,7 +6,7 @@ import types
 
 import pytest
 
-from vintrel import Exp
+from vintrel import Exp, VarAccess
 
 
 @pytest.mark.parametrize(
@@ -103,6 +103,22 @@ def test_dict_subclass_bindings_are_read_from_storage():
 
     assert Exp("a").eval(collections.OrderedDict(a=1)) == 1
     assert Exp("a").eval(Doubling(a=1)) == 1
+
+
+def test_many_compiled_names_each_find_their_own_value():
+    # More names than any table of recent keys holds, compiled and used in
+    # an order that makes them evict one another, non-ASCII ones among
+    # them: every compiled name still reads its own value.
+    paths = [f"n{i}" for i in range(3000)] + [f"u.'\u00e9{i}'" for i in range(100)]
+    bindings = {f"n{i}": i for i in range(3000)}
+    bindings["u"] = {f"\u00e9{i}": 3000 + i for i in range(100)}
+    expected = list(range(len(paths)))
+    exps = [Exp(f"{path} == {i} && {path} >= 0") for i, path in enumerate(paths)]
+    values = [Exp(path) for path in reversed(paths)]
+    accessors = [VarAccess(path) for path in paths]
+    assert all(e.eval(bindings) is True for e in exps)
+    assert [e.eval(bindings) for e in values] == expected[::-1]
+    assert [a.access_from_bindings(bindings) for a in accessors] == expected
 
 
 @pytest.mark.parametrize(

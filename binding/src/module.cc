@@ -4,7 +4,7 @@
 #include "args.h"
 #include "errors.h"
 #include "once.h"
-#include "py_types/dict_entries.h"
+#include "py_types/dict_table.h"
 #include "py_types/exp.h"
 #include "py_types/var.h"
 
@@ -26,7 +26,7 @@ bool init_classes() {
     PyRef var = PyRef::steal(create_var_access_type());
     if (!var) return false;
     if (!init_panic_exception()) return false;
-    if (!init_dict_entries()) return false;
+    if (!init_dict_table()) return false;
     g_exp_type = exp.release();
     g_var_access_type = var.release();
     return true;

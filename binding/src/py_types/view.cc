@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "py_types/dict_entries.h"
+#include "py_types/dict_table.h"
 #include "vintrel/panic.h"
 
 namespace vintrel::py {

@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-#include "py_types/dict_entries.h"
+#include "py_types/dict_table.h"
 #include "py_types/exact_types.h"
 #include "vintrel/bound.h"
 #include "vintrel/env.h"
@@ -44,8 +44,7 @@ std::string_view checked_text(PyObject* s);
 // without Python code, so nothing can fail.
 PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name);
 inline PyObject* dict_lookup(PyObject* dict, const VarName& name) {
-  if (const void* key = name.host_key.get())
-    return PyDict_GetItemWithError(dict, static_cast<PyObject*>(const_cast<void*>(key)));
+  if (const void* key = name.host_key.get()) return dict_get_str(dict, static_cast<PyObject*>(const_cast<void*>(key)));
   return dict_lookup_by_text(dict, name);
 }
 

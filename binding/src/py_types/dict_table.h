@@ -1,18 +1,22 @@
-// A dict's entries in order, read without a call per entry.
+// A dict's table read directly: its entries in order, and a look-up by
+// an exact str key.
 //
 // PyDict_Next costs some forty instructions per entry, more than the check
-// of a scalar value. On the interpreters this module knows (3.11 to 3.14,
-// with the GIL) a dict whose keys and values share one table keeps its
-// entries as one array behind its index, and that array is read directly.
-// The layout is confirmed once at start-up against PyDict_Next; any other
-// dict (split tables, other builds, a layout that did not confirm) goes
-// through PyDict_Next.
+// of a scalar value, and PyDict_GetItemWithError about a hundred where the
+// key is the very object the dict holds. On the interpreters this module
+// knows (3.11 to 3.14, with the GIL) a dict whose keys and values share one
+// table keeps an index of entry positions, probed in a fixed order, and
+// behind it its entries as one array; both are read directly. The layout
+// and the probing are confirmed once at start-up against PyDict_Next and
+// PyDict_GetItemWithError; any other dict (split tables, other builds, a
+// layout that did not confirm) goes through those calls.
 #pragma once
 
 #include "py_handle.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if !defined(Py_GIL_DISABLED) && PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030F0000
 #define VINTREL_DICT_TABLE_LAYOUT 1
@@ -23,7 +27,7 @@ namespace vintrel::py {
 // Confirms the table layout against PyDict_Next; called once, attached to
 // the interpreter, before any dict is read. False with an error set only
 // when a test dict cannot be made.
-bool init_dict_entries();
+bool init_dict_table();
 
 namespace detail {
 
@@ -49,6 +53,54 @@ inline const char* table_entries(const DictKeysHead* head) {
   return reinterpret_cast<const char*>(head + 1) + (size_t{1} << head->log2_index_bytes);
 }
 inline size_t entry_size(const DictKeysHead* head) { return head->kind == 0 ? 3 * sizeof(void*) : 2 * sizeof(void*); }
+
+// The table of a dict that may be read directly, or null.
+inline const DictKeysHead* readable_table(PyObject* dict) {
+  if (!g_table_layout_confirmed || reinterpret_cast<PyDictObject*>(dict)->ma_values != nullptr) return nullptr;
+  const DictKeysHead* head = keys_head(dict);
+  return head->kind <= 1 ? head : nullptr;
+}
+
+// Slot `i` of the index: an entry position, or negative for an empty (-1)
+// or a freed (-2) slot. Its width grows with the table.
+inline Py_ssize_t index_slot(const DictKeysHead* head, size_t i) {
+  const void* index = head + 1;
+  switch (head->log2_index_bytes - head->log2_size) {
+    case 0: return static_cast<const int8_t*>(index)[i];
+    case 1: return static_cast<const int16_t*>(index)[i];
+    case 2: return static_cast<const int32_t*>(index)[i];
+    default: return static_cast<Py_ssize_t>(static_cast<const int64_t*>(index)[i]);
+  }
+}
+
+// Equal exact strs: the same code points in the same width.
+inline bool same_text(PyObject* a, PyObject* b) {
+  Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+  if (PyUnicode_GET_LENGTH(b) != n || PyUnicode_KIND(a) != PyUnicode_KIND(b)) return false;
+  return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(n) * PyUnicode_KIND(a)) == 0;
+}
+
+// The value under the exact str `key` (hash `hash`) in the table, every
+// key of which is an exact str, or null: the probe sequence of the dict's
+// own look-up.
+inline PyObject* table_lookup(const DictKeysHead* head, PyObject* key, Py_hash_t hash) {
+  const char* entries = table_entries(head);
+  const size_t stride = entry_size(head);
+  const size_t mask = (size_t{1} << head->log2_size) - 1;
+  size_t perturb = static_cast<size_t>(hash);
+  size_t i = perturb & mask;
+  for (;;) {
+    Py_ssize_t ix = index_slot(head, i);
+    if (ix == -1) return nullptr;
+    if (ix >= 0) {
+      // Each entry ends with its key and value.
+      auto* kv = reinterpret_cast<PyObject* const*>(entries + static_cast<size_t>(ix) * stride + stride - 2 * sizeof(void*));
+      if (kv[0] == key || same_text(kv[0], key)) return kv[1];
+    }
+    perturb >>= 5;
+    i = mask & (i * 5 + perturb + 1);
+  }
+}
 #endif
 
 }  // namespace detail
@@ -62,10 +114,7 @@ class DictEntries {
   DictEntries() = default;  // lists nothing
   explicit DictEntries(PyObject* dict) : dict_(dict), left_(PyDict_GET_SIZE(dict)) {
 #ifdef VINTREL_DICT_TABLE_LAYOUT
-    if (detail::g_table_layout_confirmed && reinterpret_cast<PyDictObject*>(dict)->ma_values == nullptr) {
-      const detail::DictKeysHead* head = detail::keys_head(dict);
-      if (head->kind <= 1) init_table(head);
-    }
+    if (const detail::DictKeysHead* head = detail::readable_table(dict)) init_table(head);
 #endif
   }
 
@@ -127,6 +176,18 @@ class DictEntries {
   const char* end_ = nullptr;
   size_t stride_ = 0;
 };
+
+// The value under `key`, an exact str that has its hash, in a dict whose
+// keys are all exact strs: borrowed, or null (no error is set, since
+// comparing such keys runs no Python code).
+inline PyObject* dict_get_str(PyObject* dict, PyObject* key) {
+#ifdef VINTREL_DICT_TABLE_LAYOUT
+  Py_hash_t hash = reinterpret_cast<PyASCIIObject*>(key)->hash;
+  if (hash != -1)
+    if (const detail::DictKeysHead* head = detail::readable_table(dict)) return detail::table_lookup(head, key, hash);
+#endif
+  return PyDict_GetItemWithError(dict, key);
+}
 
 // Calls f(key, value) for each entry of `dict`, as DictEntries::for_each.
 template <class F>

@@ -1,4 +1,4 @@
-#include "py_types/dict_entries.h"
+#include "py_types/dict_table.h"
 
 #include <vector>
 
@@ -34,8 +34,35 @@ std::vector<PyObject*> listed(PyObject* dict) {
   return out;
 }
 
-// A dict of `n` entries keyed by text (or, with `int_key`, one int key
-// first), every third one removed again.
+// Whether every key "k0".."k{n+2}", as an equal str of its own and, where
+// present, as the dict's own key object, is found as PyDict_GetItemWithError
+// finds it.
+bool lookups_agree(PyObject* dict, int n) {
+  std::vector<PyObject*> entries = listed(dict);  // read while unconfirmed: through PyDict_Next
+  for (size_t i = 0; i < entries.size(); i += 2) {
+    detail::g_table_layout_confirmed = true;
+    PyObject* found = dict_get_str(dict, entries[i]);
+    detail::g_table_layout_confirmed = false;
+    if (found != entries[i + 1]) return false;
+  }
+  for (int i = 0; i < n + 3; ++i) {
+    PyRef key = PyRef::steal(PyUnicode_FromFormat("k%d", i));
+    if (!key || PyObject_Hash(key.get()) == -1) {
+      PyErr_Clear();
+      return false;
+    }
+    PyObject* expected = PyDict_GetItemWithError(dict, key.get());
+    detail::g_table_layout_confirmed = true;
+    PyObject* found = dict_get_str(dict, key.get());
+    detail::g_table_layout_confirmed = false;
+    if (found != expected) return false;
+  }
+  return true;
+}
+
+// A dict of `n` entries keyed by text, every third one removed again (and,
+// with `int_key`, an int key that was there first and is removed too, which
+// leaves a table for keys of any type).
 PyRef test_dict(int n, bool int_key) {
   PyRef d = PyRef::steal(PyDict_New());
   if (!d) return d;
@@ -52,13 +79,17 @@ PyRef test_dict(int n, bool int_key) {
     PyRef key = PyRef::steal(PyUnicode_FromFormat("k%d", i));
     if (!key || PyDict_DelItem(d.get(), key.get()) < 0) return PyRef();
   }
+  if (int_key) {
+    PyRef one = PyRef::steal(PyLong_FromLong(1));
+    if (!one || PyDict_DelItem(d.get(), one.get()) < 0) return PyRef();
+  }
   return d;
 }
 
 }  // namespace
 
-bool init_dict_entries() {
-  // Small and large indexes (one and two bytes wide), both kinds of key.
+bool init_dict_table() {
+  // Small and large indexes (one and two bytes wide), both kinds of table.
   const struct {
     int n;
     bool int_key;
@@ -70,18 +101,19 @@ bool init_dict_entries() {
   }
   bool agrees = true;
   for (const PyRef& d : dicts) agrees = agrees && head_makes_sense(d.get());
-  for (const PyRef& d : dicts) {
-    if (!agrees) break;
-    std::vector<PyObject*> expected = listed(d.get());  // through PyDict_Next
+  for (size_t i = 0; agrees && i < dicts.size(); ++i) {
+    PyObject* d = dicts[i].get();
+    std::vector<PyObject*> expected = listed(d);  // through PyDict_Next
     detail::g_table_layout_confirmed = true;
-    agrees = listed(d.get()) == expected;
+    agrees = listed(d) == expected;
     detail::g_table_layout_confirmed = false;
+    agrees = agrees && lookups_agree(d, cases[i].n);
   }
   detail::g_table_layout_confirmed = agrees;
   return true;
 }
 #else
-bool init_dict_entries() { return true; }
+bool init_dict_table() { return true; }
 #endif
 
 }  // namespace vintrel::py
