@@ -81,6 +81,23 @@ def test_access_returns_a_copy():
     assert result == inner and result is not inner
 
 
+# Found scalars come back as new objects of the same value, whatever width
+# the text is stored in; the interpreter's shared empty and one-character
+# strs and small ints are what it makes for any such value.
+@pytest.mark.parametrize(
+    "found",
+    ["", "x", "\u00e9", "found", "caf\u00e9", "\u20ac10", "\U0001f600 ok", "x" * 1000,
+     0, -5, 256, 2**29 + 7, -(2**29), 2**40, 2**62, 2**63 + 1, -(2**63), True, None, 1.5],
+)
+@pytest.mark.parametrize("read", ["access", "access_from_bindings"])
+def test_found_scalars_come_back_equal(found, read):
+    data = {"a": {"b": found}}
+    result = getattr(VarAccess("a.b"), read)(data)
+    assert result == found and type(result) is type(found)
+    if isinstance(found, str) and len(found) > 1:
+        assert result is not found
+
+
 @pytest.mark.parametrize(
     "method, path, arg, message",
     [

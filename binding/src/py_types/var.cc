@@ -1,6 +1,7 @@
 #include "py_types/var.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -45,16 +46,30 @@ PyObject* raise_access_error(VarAccessError e) {
 }
 
 #ifdef VINTREL_READ_IN_PLACE
+// A new str equal to `s`. Text of more than one character is new; shorter
+// text is the interpreter's shared object, as for any str it makes.
+PyObject* copy_str(PyObject* s) {
+  Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+  if (n <= 1 || !PyUnicode_IS_COMPACT_ASCII(s)) return PyUnicode_FromKindAndData(PyUnicode_KIND(s), PyUnicode_DATA(s), n);
+  // ASCII needs no scan for its widest character.
+  PyObject* copy = PyUnicode_New(n, 127);
+  if (copy) std::memcpy(PyUnicode_DATA(copy), PyUnicode_DATA(s), static_cast<size_t>(n));
+  return copy;
+}
+
 // What a path found in data read in place gives back: new objects, made
 // from a copy, since making them may run Python code (the cyclic collector)
-// that could change the data meanwhile. A str or a machine-word int would
-// come back as an equal immutable object, so it is given back itself.
+// that could change the data meanwhile. A str or a machine-word int, which
+// cannot hold anything, is made straight from the object found.
 PyObject* copy_found(const PyObject& found) {
   auto* obj = const_cast<PyObject*>(&found);
-  if (is_exact_str(obj) || (is_exact_int(obj) && is_small_int(obj)) || is_exact_bool(obj) || is_none(obj))
-    return Py_NewRef(obj);
+  if (is_exact_str(obj)) return copy_str(obj);
+  if (is_exact_int(obj) && is_small_int(obj)) {
+    ExactInt n = read_exact_int(obj);
+    return n.form == ExactInt::Unsigned ? PyLong_FromUnsignedLongLong(n.u) : PyLong_FromLongLong(n.i);
+  }
   PyJsonValue copy;
-  if (!PyJsonValue::extract(const_cast<PyObject*>(&found), copy)) return nullptr;
+  if (!PyJsonValue::extract(obj, copy)) return nullptr;
   return to_python(copy);
 }
 #endif
