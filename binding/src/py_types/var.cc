@@ -45,7 +45,6 @@ PyObject* raise_access_error(VarAccessError e) {
   return nullptr;
 }
 
-#ifdef VINTREL_READ_IN_PLACE
 // A new str equal to `s`. Text of more than one character is new; shorter
 // text is the interpreter's shared object, as for any str it makes.
 PyObject* copy_str(PyObject* s) {
@@ -72,7 +71,8 @@ PyObject* copy_found(const PyObject& found) {
   if (!PyJsonValue::extract(obj, copy)) return nullptr;
   return to_python(copy);
 }
-#endif
+// What a path found in the copy gives back.
+PyObject* copy_found(const PyJsonValue& found) { return to_python(found); }
 
 const char* const kNewNames[] = {"accessor"};
 const Params kNewParams{"VarAccess", kNewNames, 1, true};
@@ -137,19 +137,11 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (!parse_fastcall(kAccessParams, args, nargs, kwnames, &arg)) return nullptr;
     PyVarAccess* v = as_var(self);
     const std::vector<VarName>& names = v->inner.names;
-#ifdef VINTREL_READ_IN_PLACE
-    if (readable_in_place(arg)) {
-      if (!v->keys.ensure(v->inner)) return nullptr;
-      auto found = VarAccess::access_names(names, *arg, false);
+    return read_arg(ValueArg{arg}, v->keys, v->inner, [&](const auto& value) -> PyObject* {
+      auto found = VarAccess::access_names(names, value, false);
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);
-    }
-#endif
-    PyJsonValue value;
-    if (!extract_argument(arg, "value", value)) return nullptr;
-    auto found = VarAccess::access_names(names, value, false);
-    if (!found) return raise_access_error(std::move(found).error());
-    return to_python(**found);
+    });
   });
 }
 
@@ -180,19 +172,11 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
     if (!parse_fastcall(kBindingsParams, args, nargs, kwnames, &bindings)) return nullptr;
     PyVarAccess* v = as_var(self);
     const VarAccess& var = v->inner;
-#ifdef VINTREL_READ_IN_PLACE
-    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      if (!v->keys.ensure(v->inner)) return nullptr;
-      auto found = var.access_from_bindings(in_place_env(bindings));
+    return read_arg(BindingsArg{bindings}, v->keys, v->inner, [&](const auto& env) -> PyObject* {
+      auto found = var.access_from_bindings(env);
       if (!found) return raise_access_error(std::move(found).error());
-      return copy_found(**found);
-    }
-#endif
-    std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
-    if (!env) return nullptr;
-    auto found = var.access_from_bindings(*env);
-    if (!found) return raise_access_error(std::move(found).error());
-    return to_python(**found);  // read before `env` goes
+      return copy_found(**found);  // read before `env` goes
+    });
   });
 }
 

@@ -12,11 +12,12 @@ namespace {
 bool readable_container(PyObject* obj, unsigned depth);
 
 // A str whose UTF-8 form exists (CPython then keeps it). ASCII text is
-// its own UTF-8 and needs no call.
+// its own UTF-8 and needs no call; the call may wait for another thread
+// making the same text, so the str is kept across it.
 inline bool str_readable(PyObject* s) {
   if (PyUnicode_IS_COMPACT_ASCII(s)) return true;
   std::string_view text;
-  if (str_text(s, text)) return true;
+  if (str_text(keep(s), text)) return true;
   PyErr_Clear();
   return false;
 }
@@ -32,29 +33,38 @@ inline bool readable(PyObject* obj, unsigned depth) {
     case ExactType::None: return true;
     case ExactType::List:
     case ExactType::Tuple:
-    case ExactType::Dict: return readable_container(obj, depth);
+    case ExactType::Dict: return readable_container(keep(obj), depth);
     case ExactType::Other: break;
   }
   return false;
 }
 
 // Every key an exact str with a UTF-8 form, every value readable at `depth`.
-// Reads a dict subclass's own storage.
+// Reads a dict subclass's own storage. What the check looks into is held
+// meanwhile, and a container below is kept, so that another thread taking
+// it out meanwhile cannot free it.
 bool readable_entries(PyObject* dict, unsigned depth) {
+  Hold hold(dict);
   return for_each_dict_entry(dict, [depth](PyObject* k, PyObject* v) {
     return PyUnicode_CheckExact(k) && str_readable(k) && readable(v, depth);
   });
+}
+
+bool readable_items(PyObject* seq, unsigned depth) {
+  // Read afresh each time: a section begun below may let another thread
+  // change the list meanwhile.
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i)
+    if (!readable(PySequence_Fast_ITEMS(seq)[i], depth)) return false;
+  return true;
 }
 
 // Refused at the depth where the copy raises, so that the copy does.
 [[gnu::noinline]] bool readable_container(PyObject* obj, unsigned depth) {
   if (depth >= kMaxJsonDepth) return false;
   if (PyDict_CheckExact(obj)) return readable_entries(obj, depth + 1);
-  Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
-  PyObject** items = PySequence_Fast_ITEMS(obj);
-  for (Py_ssize_t i = 0; i < n; ++i)
-    if (!readable(items[i], depth + 1)) return false;
-  return true;
+  if (PyTuple_CheckExact(obj)) return readable_items(obj, depth + 1);  // never changes
+  Hold hold(obj);
+  return readable_items(obj, depth + 1);
 }
 
 }  // namespace
@@ -66,10 +76,15 @@ bool bindings_readable_in_place(PyObject* dict) { return readable_entries(dict, 
 std::string_view checked_text(PyObject* s) {
   std::string_view text;
   // The check asked for this text already, and CPython keeps it: this
-  // cannot fail on checked data.
+  // cannot fail on checked data, only on a str written since.
   if (!str_text(s, text)) {
     PyErr_Clear();
+#ifdef Py_GIL_DISABLED
+    mark_changed();
+    return {};
+#else
     panic("Checked text has no UTF-8 form");
+#endif
   }
   return text;
 }
@@ -80,7 +95,18 @@ PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name) {
     PyErr_Clear();
     throw std::bad_alloc();
   }
-  return PyDict_GetItemWithError(dict, key.get());
+  return dict_find(dict, key.get());
 }
+
+#ifdef Py_GIL_DISABLED
+namespace detail {
+
+ReadState& read_state() {
+  static thread_local ReadState state;
+  return state;
+}
+
+}  // namespace detail
+#endif
 
 }  // namespace vintrel::py
