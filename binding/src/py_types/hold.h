@@ -38,71 +38,81 @@ class Hold {
 };
 
 #ifdef Py_GIL_DISABLED
-namespace detail {
-
-// The strong references taken by this thread's reads in progress, and
-// whether one of them met data the check would have refused.
-struct ReadState {
-  std::vector<PyObject*> kept;
-  bool changed = false;
-};
-ReadState& read_state();
-
-}  // namespace detail
-
-// Takes over the new reference `obj` (or null) for the rest of the read.
-inline PyObject* keep_new(PyObject* obj) {
-  if (obj) detail::read_state().kept.push_back(obj);
-  return obj;
-}
-// A borrowed `obj`, found inside a held container, kept for the rest of
-// the read.
-inline PyObject* keep(PyObject* obj) { return keep_new(Py_NewRef(obj)); }
-// The kept object at `i`, counted from the first one this thread keeps.
-inline PyObject* kept_at(size_t i) { return detail::read_state().kept[i]; }
-inline size_t kept_count() { return detail::read_state().kept.size(); }
-// The read met data that the check would have refused: written meanwhile.
-inline void mark_changed() { detail::read_state().changed = true; }
-#else
-inline PyObject* keep(PyObject* obj) noexcept { return obj; }
-inline void mark_changed() noexcept {}
-#endif
-
-// One call's read in place: what it kept is released when it ends, the
-// last kept first. Reads nest (a key's __eq__ may call back into the
-// module), each releasing only its own.
+// One call's read in place: the strong references it takes, released
+// when it ends, the last taken first, and whether it met data that the
+// check would have refused. Reads nest (a finaliser run by a release may
+// call back into the module), each in a scope of its own.
 class ReadScope {
  public:
-  ReadScope(const ReadScope&) = delete;
-  ReadScope& operator=(const ReadScope&) = delete;
-#ifdef Py_GIL_DISABLED
-  ReadScope() : mark_(detail::read_state().kept.size()), outer_changed_(detail::read_state().changed) {
-    detail::read_state().changed = false;
-  }
+  ReadScope() noexcept : outer_(current_) { current_ = this; }
   ~ReadScope() {
     release();
-    detail::read_state().changed = outer_changed_;
+    current_ = outer_;
   }
-  bool changed() const { return detail::read_state().changed; }
-  // Gives back what was kept so far; a release may run Python code (a
-  // finaliser), which may read in turn above the mark.
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+  // The scope of the read in progress on this thread.
+  static ReadScope& current() noexcept { return *current_; }
+
+  bool changed() const noexcept { return changed_; }
+  void mark_changed() noexcept { changed_ = true; }
+
+  // Takes over the new reference `obj`.
+  void keep(PyObject* obj) {
+    if (size_ < kInline)
+      inline_[size_] = obj;
+    else
+      more_.push_back(obj);
+    ++size_;
+  }
+  size_t size() const noexcept { return size_; }
+  PyObject* at(size_t i) const noexcept { return i < kInline ? inline_[i] : more_[i - kInline]; }
+
+  // Gives back what was kept so far. A release may run Python code (a
+  // finaliser), whose reads keep their own.
   void release() {
-    std::vector<PyObject*>& kept = detail::read_state().kept;
-    while (kept.size() > mark_) {
-      PyObject* obj = kept.back();
-      kept.pop_back();
+    while (size_ > 0) {
+      PyObject* obj = at(--size_);
+      if (size_ >= kInline) more_.pop_back();
       Py_DECREF(obj);
     }
   }
 
  private:
-  size_t mark_;
-  bool outer_changed_;
-#else
-  ReadScope() noexcept = default;
-  static constexpr bool changed() noexcept { return false; }
-  static void release() noexcept {}
-#endif
+  static constexpr size_t kInline = 24;
+  // The initial-exec model reads it with one instruction; a pointer takes
+  // little of the static TLS that a module loaded later may use.
+  [[gnu::tls_model("initial-exec")]] static inline constinit thread_local ReadScope* current_ = nullptr;
+
+  ReadScope* outer_;
+  size_t size_ = 0;
+  bool changed_ = false;
+  PyObject* inline_[kInline];
+  std::vector<PyObject*> more_;
 };
+
+// Takes over the new reference `obj` (or null) for the rest of the read.
+inline PyObject* keep_new(PyObject* obj) {
+  if (obj) ReadScope::current().keep(obj);
+  return obj;
+}
+// A borrowed `obj`, found inside a held container, kept for the rest of
+// the read.
+inline PyObject* keep(PyObject* obj) { return keep_new(Py_NewRef(obj)); }
+// The read met data that the check would have refused: written meanwhile.
+inline void mark_changed() noexcept { ReadScope::current().mark_changed(); }
+#else
+// With the GIL a read keeps nothing and meets only checked data.
+class ReadScope {
+ public:
+  ReadScope() noexcept = default;
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+  static constexpr bool changed() noexcept { return false; }
+};
+inline PyObject* keep(PyObject* obj) noexcept { return obj; }
+inline void mark_changed() noexcept {}
+#endif
 
 }  // namespace vintrel::py

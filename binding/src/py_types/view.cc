@@ -14,13 +14,13 @@ bool readable_container(PyObject* obj, unsigned depth);
 // A str whose UTF-8 form exists (CPython then keeps it). ASCII text is
 // its own UTF-8 and needs no call; the call may wait for another thread
 // making the same text, so the str is kept across it.
-inline bool str_readable(PyObject* s) {
-  if (PyUnicode_IS_COMPACT_ASCII(s)) return true;
+[[gnu::noinline]] bool has_utf8(PyObject* s) {
   std::string_view text;
   if (str_text(keep(s), text)) return true;
   PyErr_Clear();
   return false;
 }
+inline bool str_readable(PyObject* s) { return PyUnicode_IS_COMPACT_ASCII(s) || has_utf8(s); }
 
 // Scalars, the bulk of any data, are told apart inline; containers recurse
 // out of line.
@@ -97,16 +97,5 @@ PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name) {
   }
   return dict_find(dict, key.get());
 }
-
-#ifdef Py_GIL_DISABLED
-namespace detail {
-
-ReadState& read_state() {
-  static thread_local ReadState state;
-  return state;
-}
-
-}  // namespace detail
-#endif
 
 }  // namespace vintrel::py

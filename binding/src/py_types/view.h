@@ -89,25 +89,26 @@ inline PyObject* list_elements(PyObject* list) {
 class ObjectEntries {
  public:
   ObjectEntries() = default;
-  explicit ObjectEntries(PyObject* dict) {
+  explicit ObjectEntries(PyObject* dict) : scope_(&ReadScope::current()) {
     Hold hold(dict);
-    at_ = kept_count();
+    at_ = scope_->size();
     for_each_dict_entry(dict, [](PyObject* k, PyObject* v) {
       keep(k);
       keep(v);
       return true;
     });
-    end_ = kept_count();
+    end_ = scope_->size();
   }
   bool next(PyObject*& key, PyObject*& value) {
     if (at_ == end_) return false;
-    key = kept_at(at_);
-    value = kept_at(at_ + 1);
+    key = scope_->at(at_);
+    value = scope_->at(at_ + 1);
     at_ += 2;
     return true;
   }
 
  private:
+  ReadScope* scope_ = nullptr;
   size_t at_ = 0, end_ = 0;
 };
 #else
