@@ -3,9 +3,9 @@
 The examples are the document's ```python blocks, written as interactive
 sessions: `>>> ` lines (with `... ` continuations) followed by the output
 Python prints, or by a traceback whose last line is the exception's class
-and exact message. Each block starts from a namespace holding `Exp`,
-`VarAccess` and `vintrel`; an example sees what the earlier examples of its
-block defined."""
+and exact message. Each block starts from a namespace holding `Exp` and
+`VarAccess`; an example sees what the earlier examples of its block
+defined."""
 
 import contextlib
 import doctest
@@ -34,7 +34,7 @@ def python_blocks(lines):
     for number, line in enumerate(lines, 1):
         fence = FENCE.match(line)
         if start is None:
-            if fence and fence.group(1):
+            if fence:
                 start, lang, body = number, fence.group(1), []
             elif HEADING.match(line):
                 section = slug(HEADING.match(line).group(1))
@@ -81,7 +81,7 @@ def test_the_document_has_examples():
 
 @pytest.mark.parametrize("setup, example", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
 def test_example(setup, example):
-    namespace = {"Exp": vintrel.Exp, "VarAccess": vintrel.VarAccess, "vintrel": vintrel}
+    namespace = {"Exp": vintrel.Exp, "VarAccess": vintrel.VarAccess}
     for source in setup:
         run(source, namespace)
     printed, error = run(example.source, namespace)
