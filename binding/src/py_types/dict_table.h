@@ -80,15 +80,15 @@ inline bool same_text(PyObject* a, PyObject* b) {
   return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(n) * PyUnicode_KIND(a)) == 0;
 }
 
-// Whether the key `k` of an entry, whose hash the table stores at `stored`
-// (null where it keeps none), is equal to the exact str `key` of hash
-// `hash`. Only an exact str of the same hash is read as text, whatever the
-// caller knows of the keys, so that nothing else is taken for one.
-inline bool same_key(PyObject* k, const Py_hash_t* stored, PyObject* key, Py_hash_t hash) {
-  if (k == key) return true;
-  if (stored && *stored != hash) return false;
+// Whether the key of an entry, not the very object `key`, is equal to the
+// exact str `key` of hash `hash`. Only an exact str of the same hash is
+// read as text, whatever the caller knows of the keys, so that nothing else
+// is taken for one. The hash is stored in the entry where the table keeps
+// hashes, and in the str itself otherwise.
+inline bool equal_key(const char* entry, bool hashes, PyObject* k, PyObject* key, Py_hash_t hash) {
+  if (hashes && *reinterpret_cast<const Py_hash_t*>(entry) != hash) return false;
   if (!k || !PyUnicode_CheckExact(k)) return false;
-  return (stored || reinterpret_cast<PyASCIIObject*>(k)->hash == hash) && same_text(k, key);
+  return (hashes || reinterpret_cast<PyASCIIObject*>(k)->hash == hash) && same_text(k, key);
 }
 
 // The value under the exact str `key` (hash `hash`) in the table, or null:
@@ -97,7 +97,6 @@ inline bool same_key(PyObject* k, const Py_hash_t* stored, PyObject* key, Py_has
 inline PyObject* table_lookup(const DictKeysHead* head, PyObject* key, Py_hash_t hash) {
   const char* entries = table_entries(head);
   const size_t stride = entry_size(head);
-  const bool hashes = head->kind == 0;  // {hash, key, value} entries
   const size_t mask = (size_t{1} << head->log2_size) - 1;
   size_t perturb = static_cast<size_t>(hash);
   size_t i = perturb & mask;
@@ -106,10 +105,10 @@ inline PyObject* table_lookup(const DictKeysHead* head, PyObject* key, Py_hash_t
     if (ix == -1) return nullptr;
     if (ix >= 0) {
       const char* entry = entries + static_cast<size_t>(ix) * stride;
-      // Each entry ends with its key and value.
+      // Each entry ends with its key and value; {hash, key, value} entries
+      // are the wider ones.
       auto* kv = reinterpret_cast<PyObject* const*>(entry + stride - 2 * sizeof(void*));
-      const auto* stored = hashes ? reinterpret_cast<const Py_hash_t*>(entry) : nullptr;
-      if (same_key(kv[0], stored, key, hash)) return kv[1];
+      if (kv[0] == key || equal_key(entry, head->kind == 0, kv[0], key, hash)) return kv[1];
     }
     perturb >>= 5;
     i = mask & (i * 5 + perturb + 1);
