@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "vintrel/panic.h"
+
 namespace vintrel::py {
 
 // Holds `obj`'s critical section for its lifetime (nothing with the GIL).
@@ -102,6 +104,8 @@ inline PyObject* keep_new(PyObject* obj) {
 inline PyObject* keep(PyObject* obj) { return keep_new(Py_NewRef(obj)); }
 // The read met data that the check would have refused: written meanwhile.
 inline void mark_changed() noexcept { ReadScope::current().mark_changed(); }
+// The same where, with the GIL, it would be a broken invariant.
+inline void not_as_checked(const char*) noexcept { mark_changed(); }
 #else
 // With the GIL a read keeps nothing and meets only checked data.
 class ReadScope {
@@ -113,6 +117,7 @@ class ReadScope {
 };
 inline PyObject* keep(PyObject* obj) noexcept { return obj; }
 inline void mark_changed() noexcept {}
+[[noreturn]] inline void not_as_checked(const char* what) { panic(what); }
 #endif
 
 }  // namespace vintrel::py

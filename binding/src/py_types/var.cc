@@ -59,9 +59,13 @@ PyObject* copy_str(PyObject* s) {
 // What a path found in data read in place gives back: new objects, made
 // from a copy, since making them may run Python code (the cyclic collector)
 // that could change the data meanwhile. A str or a machine-word int, which
-// cannot hold anything, is made straight from the object found.
+// cannot hold anything, is made straight from the object found. The found
+// object is borrowed from data that such code may drop: it is held for as
+// long as it is read.
 PyObject* copy_found(const PyObject& found) {
-  auto* obj = const_cast<PyObject*>(&found);
+  PyRef held = PyRef::borrow(const_cast<PyObject*>(&found));
+  PyObject* obj = held.get();
+  if (!still_as_checked(obj)) return nullptr;  // the copy decides
   if (is_exact_str(obj)) return copy_str(obj);
   if (is_exact_int(obj) && is_small_int(obj)) {
     ExactInt n = read_exact_int(obj);

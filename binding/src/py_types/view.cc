@@ -79,12 +79,8 @@ std::string_view checked_text(PyObject* s) {
   // cannot fail on checked data, only on a str written since.
   if (!str_text(s, text)) {
     PyErr_Clear();
-#ifdef Py_GIL_DISABLED
-    mark_changed();
+    not_as_checked("Checked text has no UTF-8 form");
     return {};
-#else
-    panic("Checked text has no UTF-8 form");
-#endif
   }
   return text;
 }

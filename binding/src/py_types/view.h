@@ -39,6 +39,20 @@ bool readable_in_place(PyObject* obj);
 // storage); every key must be an exact str.
 bool bindings_readable_in_place(PyObject* dict);
 
+// Whether an object that a read found is still what the check accepted:
+// false (and the read is marked changed) for one written since, which only
+// another thread can do.
+inline bool still_as_checked(PyObject* found) {
+#ifdef Py_GIL_DISABLED
+  if (readable_in_place(found)) return true;
+  mark_changed();
+  return false;
+#else
+  (void)found;
+  return true;
+#endif
+}
+
 // Text of a str that the check above accepted, which CPython keeps cached.
 // Empty for one written since that has none (free-threaded builds only).
 std::string_view checked_text(PyObject* s);
@@ -189,9 +203,11 @@ struct BoundOps<PyObject> {
   }
   static bool at_end(const Cursor& c) { return c.done; }
   static void next_entry(Cursor& c) { c.done = !c.entries.next(c.key, c.value); }
+  // The check took only dicts of exact str keys; a key is read as text only
+  // if it is one.
   static std::string_view entry_key(const Cursor& c) {
     if (py::is_exact_str(c.key)) return py::checked_text(c.key);
-    py::mark_changed();
+    py::not_as_checked("Checked dict key is not a str");
     return {};
   }
   static const PyObject& entry_value(const Cursor& c) { return *c.value; }
@@ -251,8 +267,8 @@ struct ValueArg {
 };
 
 // The one way in of every read: `read(data)` over the argument in place
-// when it passes the check (the compiled names of `compiled` get their
-// keys first), else over its copy. A read in place that met data changed
+// when it passes the check, else over its copy (the compiled names of
+// `compiled` get their keys first, either way). A read in place that met data changed
 // since the check (which only another thread can do) is thrown away and
 // the copy decides, raising what it must. Returns what `read` returns: a
 // new reference, or null with the error set.
@@ -260,8 +276,9 @@ template <class Arg, class Compiled, class Read>
 PyObject* read_arg(const Arg& arg, CompiledKeys& keys, Compiled& compiled, Read&& read) {
   {
     ReadScope scope;
+    // The keys are made first: nothing may come between the check and the read.
+    if (!keys.ensure(compiled)) return nullptr;
     if (arg.checked()) {
-      if (!keys.ensure(compiled)) return nullptr;
       PyObject* result = read(arg.in_place());
       if (!scope.changed()) return result;
       Py_XDECREF(result);
