@@ -254,6 +254,31 @@ def whole_outcome(read, bindings):
     return ("ok", type(r).__name__, repr(r))
 
 
+def race(read_step, write_step, readers, writers, seconds):
+    """Readers call read_step(rng), which returns a failure or None, while
+    writers call write_step(rng), all at once until `seconds` have passed
+    or a reader fails. Returns the failures."""
+    deadline = time.monotonic() + seconds
+    failures = []
+    start = threading.Barrier(readers + writers)
+
+    def loop(seed, step, is_reader):
+        rng = random.Random(seed)
+        start.wait()
+        while time.monotonic() < deadline and not failures:
+            failure = step(rng)
+            if is_reader and failure is not None:
+                failures.append(failure)
+
+    threads = [threading.Thread(target=loop, args=(i, read_step, True)) for i in range(readers)]
+    threads += [threading.Thread(target=loop, args=(100 + i, write_step, False)) for i in range(writers)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return failures
+
+
 def test_readers_see_whole_values_swapped_under_them():
     # Every outcome each read may have: over each state, bound directly and
     # inside a nested dict, and with the binding gone.
@@ -261,49 +286,33 @@ def test_readers_see_whole_values_swapped_under_them():
     allowed = [{whole_outcome(read, b) for b in cases} for read in WHOLE_READS]
     shared = {"v": STATES[0], "w": {"v": STATES[0]}}
     fillers = [f"f{i}" for i in range(40)]
-    deadline = time.monotonic() + SECONDS / 2
-    failures = []
-    start = threading.Barrier(5)
 
-    def reader(i):
-        rng = random.Random(i)
-        start.wait()
-        while time.monotonic() < deadline and not failures:
-            j = rng.randrange(len(WHOLE_READS))
-            got = whole_outcome(WHOLE_READS[j], shared)
-            if got not in allowed[j]:
-                failures.append((str(WHOLE_READS[j]), got))
+    def read(rng):
+        j = rng.randrange(len(WHOLE_READS))
+        got = whole_outcome(WHOLE_READS[j], shared)
+        return None if got in allowed[j] else (str(WHOLE_READS[j]), got)
 
-    def writer(i):
-        rng = random.Random(100 + i)
-        start.wait()
-        while time.monotonic() < deadline and not failures:
-            step = rng.randrange(5)
-            state = rng.choice(STATES)
-            if step == 0:
-                shared["v"] = state  # a value swapped for one of another type
-            elif step == 1:
-                shared["w"]["v"] = state  # inside a nested dict
-            elif step == 2:
-                shared["w"] = {"v": state}  # the nested dict replaced
-            elif step == 3:
-                # A key deleted and added again.
-                shared.pop("v", None)
-                shared["v"] = state
-            else:
-                # The bindings dict grown past a resize, and back.
-                for k in fillers:
-                    shared[k] = len(k)
-                for k in fillers:
-                    shared.pop(k, None)
+    def write(rng):
+        step = rng.randrange(5)
+        state = rng.choice(STATES)
+        if step == 0:
+            shared["v"] = state  # a value swapped for one of another type
+        elif step == 1:
+            shared["w"]["v"] = state  # inside a nested dict
+        elif step == 2:
+            shared["w"] = {"v": state}  # the nested dict replaced
+        elif step == 3:
+            # A key deleted and added again.
+            shared.pop("v", None)
+            shared["v"] = state
+        else:
+            # The bindings dict grown past a resize, and back.
+            for k in fillers:
+                shared[k] = len(k)
+            for k in fillers:
+                shared.pop(k, None)
 
-    threads = [threading.Thread(target=reader, args=(i,)) for i in range(3)]
-    threads += [threading.Thread(target=writer, args=(i,)) for i in range(2)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert failures == []
+    assert race(read, write, 3, 2, SECONDS / 2) == []
 
 
 def test_lists_read_whole_while_appended_to_and_cleared():
@@ -317,35 +326,19 @@ def test_lists_read_whole_while_appended_to_and_cleared():
         (Exp("[l, t]"), lambda r: set(r[0]) <= {"x"} and r[1] == ["x"]),
         (VarAccess("l"), lambda r: isinstance(r, list) and set(r) <= {"x"}),
     ]
-    deadline = time.monotonic() + SECONDS / 2
-    failures = []
-    start = threading.Barrier(4)
 
-    def reader(i):
-        rng = random.Random(i)
-        start.wait()
-        while time.monotonic() < deadline and not failures:
-            read, ok = rng.choice(reads)
-            r = read.eval(shared) if isinstance(read, Exp) else read.access_from_bindings(shared)
-            if not ok(r):
-                failures.append((str(read), r))
+    def read(rng):
+        reader, ok = rng.choice(reads)
+        r = reader.eval(shared) if isinstance(reader, Exp) else reader.access_from_bindings(shared)
+        return None if ok(r) else (str(reader), r)
 
-    def writer(i):
-        rng = random.Random(200 + i)
-        start.wait()
-        while time.monotonic() < deadline and not failures:
-            lst = shared["l"]
-            if len(lst) > 40 or rng.random() < 0.05:
-                lst.clear()
-            else:
-                lst.append("x")
-            if rng.random() < 0.01:
-                shared["l"] = ["x"] * rng.randrange(5)  # the list itself replaced
+    def write(rng):
+        lst = shared["l"]
+        if len(lst) > 40 or rng.random() < 0.05:
+            lst.clear()
+        else:
+            lst.append("x")
+        if rng.random() < 0.01:
+            shared["l"] = ["x"] * rng.randrange(5)  # the list itself replaced
 
-    threads = [threading.Thread(target=reader, args=(i,)) for i in range(2)]
-    threads += [threading.Thread(target=writer, args=(i,)) for i in range(2)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert failures == []
+    assert race(read, write, 2, 2, SECONDS / 2) == []
