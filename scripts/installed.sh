@@ -45,14 +45,13 @@ installed_test() {
   # runs with that second RE2 in the process.
   PIP_CACHE_DIR="$VINTREL_CACHE_DIR/pip" "$vpy" -m pip install -q --disable-pip-version-check \
     --only-binary=:all: google-re2 >/dev/null 2>&1 && echo "installed: google-re2 is in the environment"
-  local tests
+  local tests wheels check="$PWD/scripts/installed_check.py" rc=0
+  wheels=$(cd "$(dirname "$whl")" && pwd)
   tests=$(mktemp -d /tmp/vintrel-tests.XXXXXX)
   cp -r tests "$tests/"
-  local rc=0
   (cd "$tests" && hidden sh -c '
       "$1" -m pip install -q --disable-pip-version-check --no-index --find-links "$2" vintrel &&
-        "$1" "$3" && "$1" -m pytest tests -q -p no:cacheprovider' \
-    sh "$vpy" "$(cd "$(dirname "$whl")" && pwd)" "$PWD/scripts/installed_check.py") || rc=1
+        "$1" "$3" && "$1" -m pytest tests -q -p no:cacheprovider' sh "$vpy" "$wheels" "$check") || rc=1
   rm -rf "$tests"
   return $rc
 }

@@ -27,7 +27,7 @@ rm -rf "$raw" dist
 mkdir -p "$raw" dist
 for py in "${pythons[@]}"; do
   echo "wheel: building for $("$py" -V 2>&1) ($py)"
-  "$py" -m pip wheel -q --disable-pip-version-check --root-user-action=ignore --no-deps -w "$raw" \
+  "$py" -m pip wheel -q --disable-pip-version-check --no-deps -w "$raw" \
     -C build-dir='build/wheel/{wheel_tag}' \
     -C cmake.define.VINTREL_RE2_STATIC_LIBRARY="$RE2_STATIC_LIB" -C cmake.define.VINTREL_STATIC_RUNTIME=ON .
 done
@@ -38,9 +38,14 @@ done
 status=0
 for whl in dist/*.whl; do
   # Anything auditwheel grafted in would sit in vintrel.libs/.
-  if "$tools" -m zipfile -l "$whl" | grep -q '\.libs/'; then
-    echo "wheel: $whl needs libraries outside the manylinux policy:" >&2
-    "$tools" -m zipfile -l "$whl" | grep '\.libs/' >&2
+  grafted=$("$tools" -m zipfile -l "$whl" | grep '\.libs/' || true)
+  if [ -n "$grafted" ]; then
+    printf 'wheel: %s needs libraries outside the manylinux policy:\n%s\n' "$whl" "$grafted" >&2
+    status=1
+  fi
+  # The size users download, held to a limit so that growth is noticed.
+  if [ "$(stat -c %s "$whl")" -gt $((1024 * 1024)) ]; then
+    echo "wheel: $whl is larger than 1 MiB" >&2
     status=1
   fi
   tmp=$(mktemp -d)
