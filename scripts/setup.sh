@@ -3,7 +3,7 @@
 # Sourced by the other scripts: leaves the interpreters to test in PYTHONS.
 set -euo pipefail
 
-DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libicu-dev libgtest-dev
+DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libgtest-dev
               libbenchmark-dev clang libclang-rt-dev ccache)
 PIP_PACKAGES=(pytest hypothesis scikit-build-core numpy)
 

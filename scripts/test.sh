@@ -7,7 +7,7 @@
 #   sanitizers    the engine tests and the pytest suite (primary Python) built and run
 #                 once more under AddressSanitizer and UndefinedBehaviorSanitizer
 #   pytest        the pytest suite on every CPython 3.11+
-#   3.14          a Debian testing root (CPython 3.14, its newer g++, RE2 and ICU):
+#   3.14          a Debian testing root (CPython 3.14, its newer g++ and RE2):
 #                 the engine tests and the module built there, ctest and pytest
 #   3.14t         free-threaded CPython 3.14 built from source: the module, a check
 #                 that importing it keeps the GIL off, pytest and a longer thread stress

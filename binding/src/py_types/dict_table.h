@@ -80,9 +80,20 @@ inline bool same_text(PyObject* a, PyObject* b) {
   return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<size_t>(n) * PyUnicode_KIND(a)) == 0;
 }
 
-// The value under the exact str `key` (hash `hash`) in the table, every
-// key of which is an exact str, or null: the probe sequence of the dict's
-// own look-up.
+// Whether the key of an entry, not the very object `key`, is equal to the
+// exact str `key` of hash `hash`. Only an exact str of the same hash is
+// read as text, whatever the caller knows of the keys, so that nothing else
+// is taken for one. The hash is stored in the entry where the table keeps
+// hashes, and in the str itself otherwise.
+inline bool equal_key(const char* entry, bool hashes, PyObject* k, PyObject* key, Py_hash_t hash) {
+  if (hashes && *reinterpret_cast<const Py_hash_t*>(entry) != hash) return false;
+  if (!k || !PyUnicode_CheckExact(k)) return false;
+  return (hashes || reinterpret_cast<PyASCIIObject*>(k)->hash == hash) && same_text(k, key);
+}
+
+// The value under the exact str `key` (hash `hash`) in the table, or null:
+// the probe sequence of the dict's own look-up. A key of any other type
+// never matches, so a table holding one must not be read here.
 inline PyObject* table_lookup(const DictKeysHead* head, PyObject* key, Py_hash_t hash) {
   const char* entries = table_entries(head);
   const size_t stride = entry_size(head);
@@ -93,9 +104,11 @@ inline PyObject* table_lookup(const DictKeysHead* head, PyObject* key, Py_hash_t
     Py_ssize_t ix = index_slot(head, i);
     if (ix == -1) return nullptr;
     if (ix >= 0) {
-      // Each entry ends with its key and value.
-      auto* kv = reinterpret_cast<PyObject* const*>(entries + static_cast<size_t>(ix) * stride + stride - 2 * sizeof(void*));
-      if (kv[0] == key || same_text(kv[0], key)) return kv[1];
+      const char* entry = entries + static_cast<size_t>(ix) * stride;
+      // Each entry ends with its key and value; {hash, key, value} entries
+      // are the wider ones.
+      auto* kv = reinterpret_cast<PyObject* const*>(entry + stride - 2 * sizeof(void*));
+      if (kv[0] == key || equal_key(entry, head->kind == 0, kv[0], key, hash)) return kv[1];
     }
     perturb >>= 5;
     i = mask & (i * 5 + perturb + 1);
@@ -182,9 +195,9 @@ class DictEntries {
 // comparing such keys runs no Python code).
 inline PyObject* dict_get_str(PyObject* dict, PyObject* key) {
 #ifdef VINTREL_DICT_TABLE_LAYOUT
-  Py_hash_t hash = reinterpret_cast<PyASCIIObject*>(key)->hash;
-  if (hash != -1)
-    if (const detail::DictKeysHead* head = detail::readable_table(dict)) return detail::table_lookup(head, key, hash);
+  if (PyUnicode_CheckExact(key))
+    if (Py_hash_t hash = reinterpret_cast<PyASCIIObject*>(key)->hash; hash != -1)
+      if (const detail::DictKeysHead* head = detail::readable_table(dict)) return detail::table_lookup(head, key, hash);
 #endif
   return PyDict_GetItemWithError(dict, key);
 }

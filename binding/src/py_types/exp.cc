@@ -118,8 +118,9 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyExp* e = as_exp(self);
     const interpreter::Program& program = e->program;
 #ifdef VINTREL_READ_IN_PLACE
+    // The keys are made first: nothing may come between the check and the read.
+    if (!e->keys.ensure(e->inner)) return nullptr;
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      if (!e->keys.ensure(e->inner)) return nullptr;
       return eval_with(program, in_place_env(bindings));
     }
 #endif

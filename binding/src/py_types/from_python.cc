@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "errors.h"
 #include "once.h"
@@ -239,7 +240,15 @@ VINTREL_NOINLINE bool convert_sequence(PyObject* obj, PyJsonValue& out, unsigned
   return fill_from_iteration(obj, items, depth + 1);
 }
 
-// An equal key text keeps its first place and takes the new value.
+// The entry under `k`, fetched by item access and converted into `map`.
+[[gnu::always_inline]] inline bool fill_entry(PyObject* obj, PyObject* k, PyJsonValue::object_type& map,
+                                              std::string& key, unsigned depth) {
+  if (!key_text(k, key)) return false;
+  PyRef v = PyRef::steal(PyObject_GetItem(obj, k));
+  if (!v) return false;
+  return convert(v.get(), map[key], depth);
+}
+
 // The keys are listed once and each value is fetched by item access, a
 // dict's included: Python code run by a value's conversion may change the
 // mapping, and then a deleted key fails as its item access does, a key
@@ -254,20 +263,40 @@ VINTREL_NOINLINE bool fill_from_mapping(PyObject* obj, PyJsonValue::object_type&
   }
   map.reserve(bounded_reserve(PyList_GET_SIZE(keys.get())));
   std::string key;
+  // The list may be the mapping's own, changed as it is read.
   for (Py_ssize_t i = 0;; ++i) {
     PyRef k = list_item(keys.get(), i);
     if (!k) return true;
-    if (!key_text(k.get(), key)) return false;
-    PyRef v = PyRef::steal(PyObject_GetItem(obj, k.get()));
-    if (!v) return false;
-    if (!convert(v.get(), map[key], depth)) return false;
+    if (!fill_entry(obj, k.get(), map, key, depth)) return false;
   }
+}
+
+// An exact dict as any mapping, but its keys come straight from its
+// storage, each held by a reference of our own: a list of them would be a
+// container made, and on 3.11 making one may run the cyclic collector and
+// so any finaliser, which could change the data mid-copy. Data of exact
+// types is thus copied without running any Python code, as it stood at
+// one moment.
+VINTREL_NOINLINE bool fill_from_dict(PyObject* dict, PyJsonValue::object_type& map, unsigned depth) {
+  std::vector<PyRef> keys;
+  keys.reserve(static_cast<size_t>(PyDict_GET_SIZE(dict)));
+  {
+    Py_ssize_t pos = 0;
+    PyRef k, v;
+    while (dict_next(dict, &pos, k, v)) keys.push_back(std::move(k));
+  }
+  map.reserve(keys.size());
+  std::string key;
+  for (const PyRef& k : keys)
+    if (!fill_entry(dict, k.get(), map, key, depth)) return false;
+  return true;
 }
 
 VINTREL_NOINLINE bool convert_mapping(PyObject* obj, PyJsonValue& out, unsigned depth) {
   if (depth >= kMaxJsonDepth) return too_deep();
   out = PyJsonValue::Object({});
   PyJsonValue::object_type& map = *out.as_object_mut();
+  if (PyDict_CheckExact(obj)) return fill_from_dict(obj, map, depth + 1);
   return fill_from_mapping(obj, map, depth + 1);
 }
 
@@ -283,7 +312,9 @@ VINTREL_NOINLINE bool convert_general(PyObject* obj, PyJsonValue& out, unsigned 
     out = PyJsonValue::Bool(obj == Py_True);
     return true;
   }
-  if (is_numpy_bool_type(t)) {
+  // The type is held while it is asked for its name and module, which may
+  // run Python code that gives the object another class.
+  if (PyRef type = PyRef::borrow(reinterpret_cast<PyObject*>(t)); is_numpy_bool_type(t)) {
     inquiry truth = t->tp_as_number ? t->tp_as_number->nb_bool : nullptr;
     if (truth) {
       int r = truth(obj);

@@ -60,9 +60,12 @@ PyObject* copy_str(PyObject* s) {
 // What a path found in data read in place gives back: new objects, made
 // from a copy, since making them may run Python code (the cyclic collector)
 // that could change the data meanwhile. A str or a machine-word int, which
-// cannot hold anything, is made straight from the object found.
+// cannot hold anything, is made straight from the object found. The found
+// object is borrowed from data that such code may drop: it is held for as
+// long as it is read.
 PyObject* copy_found(const PyObject& found) {
-  auto* obj = const_cast<PyObject*>(&found);
+  PyRef held = PyRef::borrow(const_cast<PyObject*>(&found));
+  PyObject* obj = held.get();
   if (is_exact_str(obj)) return copy_str(obj);
   if (is_exact_int(obj) && is_small_int(obj)) {
     ExactInt n = read_exact_int(obj);
@@ -138,8 +141,9 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     PyVarAccess* v = as_var(self);
     const std::vector<VarName>& names = v->inner.names;
 #ifdef VINTREL_READ_IN_PLACE
+    // The keys are made first: nothing may come between the check and the read.
+    if (!v->keys.ensure(v->inner)) return nullptr;
     if (readable_in_place(arg)) {
-      if (!v->keys.ensure(v->inner)) return nullptr;
       auto found = VarAccess::access_names(names, *arg, false);
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);
@@ -181,8 +185,8 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
     PyVarAccess* v = as_var(self);
     const VarAccess& var = v->inner;
 #ifdef VINTREL_READ_IN_PLACE
+    if (!v->keys.ensure(v->inner)) return nullptr;
     if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      if (!v->keys.ensure(v->inner)) return nullptr;
       auto found = var.access_from_bindings(in_place_env(bindings));
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);

@@ -111,7 +111,12 @@ struct BoundOps<PyObject> {
   }
   static bool at_end(const Cursor& c) { return c.done; }
   static void next_entry(Cursor& c) { c.done = !c.entries.next(c.key, c.value); }
-  static std::string_view entry_key(const Cursor& c) { return py::checked_text(c.key); }
+  // The check took only dicts of exact str keys; a key is read as text only
+  // if it is one.
+  static std::string_view entry_key(const Cursor& c) {
+    if (!py::is_exact_str(c.key)) panic("Checked dict key is not a str");
+    return py::checked_text(c.key);
+  }
   static const PyObject& entry_value(const Cursor& c) { return *c.value; }
   static void debug_fmt(const PyObject& v, std::string& out) { json_debug_fmt(v, out); }
 
