@@ -48,7 +48,8 @@ installed_test() {
   local tests wheels check="$PWD/scripts/installed_check.py" rc=0
   wheels=$(cd "$(dirname "$whl")" && pwd)
   tests=$(mktemp -d /tmp/vintrel-tests.XXXXXX)
-  cp -r tests "$tests/"
+  # docs/ too: its examples are tests.
+  cp -r tests docs "$tests/"
   (cd "$tests" && hidden sh -c '
       "$1" -m pip install -q --disable-pip-version-check --no-index --find-links "$2" vintrel &&
         "$1" "$3" && "$1" -m pytest tests -q -p no:cacheprovider' sh "$vpy" "$wheels" "$check") || rc=1
