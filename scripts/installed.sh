@@ -77,7 +77,8 @@ typecheck_tools() {
 # typecheck VENV: both checkers, strict, on tests/typing with the stubs
 # installed in VENV; see tests/typing/misuse.py for how wrong calls count.
 typecheck() {
-  local vpy="$1/bin/python"
+  local vpy
+  vpy="$(cd "$1" && pwd)/bin/python"
   (cd tests/typing &&
     "$TYPECHECK_BIN/mypy" --strict --no-incremental --cache-dir=/dev/null --python-executable "$vpy" use.py misuse.py &&
     "$TYPECHECK_BIN/pyright" --pythonpath "$vpy" -p pyrightconfig.json use.py misuse.py)
