@@ -13,14 +13,6 @@ FORKY_PACKAGES=(python3 python3-dev python3-pytest python3-hypothesis python3-nu
                 pkg-config libre2-dev libgtest-dev ccache)
 FORKY_ROOT="$VINTREL_CACHE_DIR/$FORKY_SUITE-root"
 
-# The Debian mirror that the machine's own apt sources name.
-debian_mirror() {
-  local uri
-  uri=$(grep -hs -E '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/* |
-    grep -oE 'https?://[^ ]+/debian/?( |$)' | head -1 | tr -d ' ')
-  echo "${uri:-http://deb.debian.org/debian}"
-}
-
 forky_root() {
   local key
   key=$(inputs_key "$FORKY_SUITE" "${FORKY_PACKAGES[*]}")
