@@ -1,10 +1,13 @@
-.PHONY: demo test bench fuzz clean
+.PHONY: demo test wheel bench fuzz clean
 
 demo:
 	bash scripts/demo.sh
 
 test:
 	bash scripts/test.sh
+
+wheel:
+	bash scripts/wheel.sh
 
 bench:
 	bash scripts/bench.sh
@@ -13,4 +16,4 @@ fuzz:
 	bash scripts/fuzz.sh
 
 clean:
-	rm -rf build
+	rm -rf build dist

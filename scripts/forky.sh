@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sourced: a Debian testing root in the cache folder, whose default Python
-# is CPython 3.14 and whose compiler, RE2 and ICU are newer than the host's,
+# is CPython 3.14 and whose compiler and RE2 are newer than the host's,
 # made once and made again only when its package list changes.
 #
 #   forky_root               leaves the root's folder in FORKY_ROOT
@@ -10,16 +10,8 @@
 
 FORKY_SUITE=forky
 FORKY_PACKAGES=(python3 python3-dev python3-pytest python3-hypothesis python3-numpy g++ cmake ninja-build
-                pkg-config libre2-dev libicu-dev libgtest-dev ccache)
+                pkg-config libre2-dev libgtest-dev ccache)
 FORKY_ROOT="$VINTREL_CACHE_DIR/$FORKY_SUITE-root"
-
-# The Debian mirror that the machine's own apt sources name.
-debian_mirror() {
-  local uri
-  uri=$(grep -hs -E '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/* |
-    grep -oE 'https?://[^ ]+/debian/?( |$)' | head -1 | tr -d ' ')
-  echo "${uri:-http://deb.debian.org/debian}"
-}
 
 forky_root() {
   local key

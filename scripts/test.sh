@@ -7,12 +7,17 @@
 #   sanitizers    the engine tests and the pytest suite (primary Python) built and run
 #                 once more under AddressSanitizer and UndefinedBehaviorSanitizer
 #   pytest        the pytest suite on every CPython 3.11+
-#   3.14          a Debian testing root (CPython 3.14, its newer g++, RE2 and ICU):
+#   3.14          a Debian testing root (CPython 3.14, its newer g++ and RE2):
 #                 the engine tests and the module built there, ctest and pytest
 #   3.14t         free-threaded CPython 3.14 built from source: the module, a check
 #                 that importing it keeps the GIL off, pytest and a longer thread stress
 #   tsan          the same interpreter and module under ThreadSanitizer: the thread
 #                 tests and the stress; any race reported in our code fails
+#   wheels        make wheel: the repaired wheel of each of those CPythons, in dist/
+#   installed     each wheel in a fresh venv, pytest on the installed module with RE2,
+#                 ICU and the compilers hidden (and google-re2 beside it where it has a wheel)
+#   types         mypy --strict and pyright on tests/typing with the installed stubs
+#   sdist         the sdist is made; its configure step names what is missing
 # Every stage runs even when an earlier one failed; the exit status is
 # non-zero when any did. FUZZ_SECONDS sets the time per fuzz target,
 # VINTREL_STRESS_SECONDS the thread stress of the last two stages. What is
@@ -183,6 +188,38 @@ if run "tsan interpreter" cpython_build cpython-ft-tsan --disable-gil --with-thr
   run "tsan thread tests" "${bounded[@]}" env "${tsan_env[@]}" "${stress_env[@]}" PYTHONPATH="$PWD/build/tsan/py/primary" \
     "$CPYTHON" -m pytest tests/test_threads.py tests/test_stress_threads.py -q -p no:cacheprovider --capture=sys
 fi
+
+stage "wheels: make wheel into dist/ (RE2, libstdc++ and libgcc linked in; auditwheel)"
+run "make wheel" bash scripts/wheel.sh
+
+source scripts/installed.sh
+# The interpreters that make wheel builds for, each with its wheel.
+wheel_pythons=("${PYTHONS[@]}")
+cpython_build cpython-314 >/dev/null && wheel_pythons+=("$CPYTHON")
+cpython_build cpython-ft --disable-gil >/dev/null && wheel_pythons+=("$CPYTHON")
+for py in "${wheel_pythons[@]}"; do
+  tag=$(wheel_tag "$py")
+  stage "installed: the $tag wheel in a fresh venv, RE2, ICU and the compilers hidden, pytest"
+  whl=$(ls dist/vintrel-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -1)
+  if [ -n "$whl" ]; then
+    run "installed $tag" "${bounded[@]}" bash -c 'source scripts/cache.sh && source scripts/installed.sh &&
+      installed_test "$@"' installed "$py" "$whl" "build/installed/$tag"
+  else
+    echo "skipped: no $tag wheel in dist/"
+    failed+=("installed $tag")
+  fi
+done
+
+primary_tag=$(wheel_tag "$primary")
+stage "types: mypy --strict and pyright (strict) on tests/typing, with the $primary_tag wheel's stubs"
+if [ -x "build/installed/$primary_tag/venv/bin/python" ]; then
+  run "typecheck tools" typecheck_tools && run "types" typecheck "build/installed/$primary_tag/venv"
+else
+  echo "skipped: the $primary_tag wheel is not installed"
+fi
+
+stage "sdist: python -m build --sdist; its configure step names what is missing"
+run "sdist" sdist_check
 stage_end
 
 printf '\n==== time per stage\n'

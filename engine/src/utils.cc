@@ -1,11 +1,11 @@
 #include "vintrel/utils.h"
 
-#include <unicode/uchar.h>
-
 #include <bit>
 #include <chrono>
 #include <cstring>
 #include <random>
+
+#include "unicode_tables.h"
 
 namespace vintrel {
 
@@ -173,17 +173,11 @@ size_t NameHash::operator()(std::string_view s) const noexcept {
 // ---------------------------------------------------------------------------
 // Unicode classes
 
-bool is_unicode_white_space(char32_t c) noexcept {
-  if (c < 0x80) return c == ' ' || (c >= 0x09 && c <= 0x0D);
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
-}
+bool is_unicode_white_space(char32_t c) noexcept { return unicode::kWhiteSpace.contains(c); }
 
 bool is_ascii_white_space(char32_t c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool is_unicode_alphabetic(char32_t c) noexcept {
-  if (c < 0x80) return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-  return u_isUAlphabetic(static_cast<UChar32>(c));
-}
+bool is_unicode_alphabetic(char32_t c) noexcept { return unicode::kAlphabetic.contains(c); }
 
 // Invalid input (a stray continuation byte, a truncated, overlong or
 // surrogate sequence) decodes as U+FFFD over its maximal invalid prefix,

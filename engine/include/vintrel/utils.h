@@ -24,7 +24,8 @@ struct NameHash {
   size_t operator()(std::string_view s) const noexcept;
 };
 
-// Unicode classes (ICU tables).
+// Unicode classes, from the engine's own generated tables (one Unicode
+// version in every build).
 bool is_unicode_white_space(char32_t c) noexcept;  // White_Space: the 25 characters
 bool is_ascii_white_space(char32_t c) noexcept;    // space, TAB, LF, CR
 bool is_unicode_alphabetic(char32_t c) noexcept;   // Alphabetic

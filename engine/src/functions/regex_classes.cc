@@ -1,12 +1,10 @@
 #include "functions/regex_classes.h"
 
-#include <unicode/uchar.h>
-#include <unicode/uset.h>
-
+#include <algorithm>
 #include <array>
 #include <limits>
 
-#include "vintrel/panic.h"
+#include "unicode_tables.h"
 
 namespace vintrel::detail {
 
@@ -20,56 +18,48 @@ int class_escape_index(char c) {
   return k == std::string_view::npos ? -1 : static_cast<int>(k);
 }
 
-// Owns an ICU set for the duration of one table build.
-class UnicodeSet {
- public:
-  UnicodeSet() : set_(uset_openEmpty()) {}
-  ~UnicodeSet() { uset_close(set_); }
-  UnicodeSet(const UnicodeSet&) = delete;
-  UnicodeSet& operator=(const UnicodeSet&) = delete;
+void append_code_point(char32_t c, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  char buf[8];
+  int len = 0;
+  do {
+    buf[len++] = kHex[c & 15];
+    c >>= 4;
+  } while (c != 0);
+  out += "\\x{";
+  while (len > 0) out += buf[--len];
+  out += '}';
+}
 
-  void add_property(UProperty prop, int32_t value) {
-    UnicodeSet part;
-    UErrorCode ec = U_ZERO_ERROR;
-    uset_applyIntPropertyValue(part.set_, prop, value, &ec);
-    if (U_FAILURE(ec)) panic("Failed to load Unicode property tables");
-    uset_addAll(set_, part.set_);
-  }
-  void complement_scalars() {
-    uset_complement(set_);
-    uset_removeRange(set_, 0xD800, 0xDFFF);  // RE2 needs no surrogates
-  }
-  // Ranges as RE2 bracket-class text, every one written lo-hi so that a "-"
-  // after the text is never read as extending its last range.
-  std::string re2_ranges() const {
-    std::string out;
-    int32_t n = uset_getItemCount(set_);
-    for (int32_t i = 0; i < n; ++i) {
-      UChar32 lo = 0, hi = 0;
-      UErrorCode ec = U_ZERO_ERROR;
-      if (uset_getItem(set_, i, &lo, &hi, nullptr, 0, &ec) != 0 || U_FAILURE(ec)) continue;  // strings: none here
-      append_code_point(lo, out);
-      out += '-';
-      append_code_point(hi, out);
-    }
-    return out;
-  }
+// One range as RE2 bracket-class text, always written lo-hi so that a "-"
+// after the text is never read as extending it.
+void append_range(char32_t lo, char32_t hi, std::string& out) {
+  append_code_point(lo, out);
+  out += '-';
+  append_code_point(hi, out);
+}
 
- private:
-  static void append_code_point(UChar32 c, std::string& out) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    char buf[8];
-    int len = 0;
-    do {
-      buf[len++] = kHex[c & 15];
-      c >>= 4;
-    } while (c != 0);
-    out += "\\x{";
-    while (len > 0) out += buf[--len];
-    out += '}';
+std::string re2_ranges(const unicode::CodePointSet& set) {
+  std::string out;
+  for (const unicode::CodePointRange& r : set.ranges()) append_range(r.first, r.last, out);
+  return out;
+}
+
+// The scalar values outside the set: RE2 takes no surrogates.
+std::string re2_complement_ranges(const unicode::CodePointSet& set) {
+  std::string out;
+  char32_t next = 0;  // first code point not yet covered
+  auto gap = [&out](char32_t lo, char32_t hi) {  // [lo, hi] less the surrogates
+    if (lo < 0xD800) append_range(lo, std::min(hi, char32_t{0xD7FF}), out);
+    if (hi > 0xDFFF) append_range(std::max(lo, char32_t{0xE000}), hi, out);
+  };
+  for (const unicode::CodePointRange& r : set.ranges()) {
+    if (r.first > next) gap(next, r.first - 1);
+    next = r.last + 1;
   }
-  USet* set_;
-};
+  if (next <= 0x10FFFF) gap(next, 0x10FFFF);
+  return out;
+}
 
 // The six range texts, indexed like kClassLetters.
 struct ClassTexts {
@@ -79,25 +69,10 @@ struct ClassTexts {
 
 ClassTexts* build_class_texts() {
   auto* t = new ClassTexts;
+  const unicode::CodePointSet* sets[] = {&unicode::kDecimalNumber, &unicode::kWhiteSpace, &unicode::kWordCharacter};
   for (int k = 0; k < 6; k += 2) {
-    UnicodeSet pos, neg;
-    for (UnicodeSet* s : {&pos, &neg}) {
-      switch (k) {
-        case 0:
-          s->add_property(UCHAR_GENERAL_CATEGORY_MASK, U_GC_ND_MASK);
-          break;
-        case 2:
-          s->add_property(UCHAR_WHITE_SPACE, 1);
-          break;
-        default:
-          s->add_property(UCHAR_ALPHABETIC, 1);
-          s->add_property(UCHAR_GENERAL_CATEGORY_MASK, U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK);
-          s->add_property(UCHAR_JOIN_CONTROL, 1);
-      }
-    }
-    neg.complement_scalars();
-    t->ranges[k] = pos.re2_ranges();
-    t->ranges[k + 1] = neg.re2_ranges();
+    t->ranges[k] = re2_ranges(*sets[k / 2]);
+    t->ranges[k + 1] = re2_complement_ranges(*sets[k / 2]);
   }
   for (int k = 0; k < 6; ++k) t->bracketed[k] = "[" + t->ranges[k] + "]";
   return t;

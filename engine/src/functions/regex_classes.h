@@ -10,7 +10,8 @@ namespace vintrel::detail {
 
 // The pattern with every class escape \d \D \s \S \w \W replaced, inside and
 // outside bracket classes, by explicit code-point ranges: \d is Nd, \s is
-// White_Space, \w is Alphabetic, M, Nd, Pc and Join_Control (ICU tables).
+// White_Space, \w is Alphabetic, M, Nd, Pc and Join_Control (the sets of
+// unicode_tables.h).
 // Everything else is copied unchanged: \\d, \Q...\E, \p{...}, [:name:] and
 // the upper end of a range such as [a-\d] (which RE2 then rejects itself).
 std::string rewrite_regex_classes(std::string_view pattern);

@@ -1,11 +1,10 @@
 // The text built-ins: matches, base64Encode, base64Decode, replace, format.
-#include <unicode/uchar.h>
-
 #include <limits>
 
 #include "functions/base64.h"
 #include "functions/pattern_cache.h"
 #include "functions/support.h"
+#include "unicode_tables.h"
 #include "vintrel/functions.h"
 #include "vintrel/utils.h"
 
@@ -26,7 +25,7 @@ size_t decimal_digit_len(std::string_view s, size_t i) {
   if (b < 0x80) return b >= '0' && b <= '9' ? 1 : 0;
   char32_t c = 0;
   size_t len = utf8_decode(s.substr(i), &c);
-  return len != 0 && u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER ? len : 0;
+  return len != 0 && unicode::kDecimalNumber.contains(c) ? len : 0;
 }
 
 // Unsigned decimal of a placeholder's digits; the reason of the first

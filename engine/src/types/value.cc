@@ -1,10 +1,9 @@
 #include "vintrel/value.h"
 
-#include <unicode/uchar.h>
-
 #include <charconv>
 #include <cmath>
 
+#include "unicode_tables.h"
 #include "vintrel/small_stack.h"
 #include "vintrel/utils.h"
 
@@ -347,20 +346,7 @@ static void append_hex_escape(char32_t c, std::string& out) {
 
 // Characters the debug text writes as \u{...}: grapheme extenders (they
 // would attach to the preceding quote or escape) and the non-printable.
-static bool needs_hex_escape(char32_t c) {
-  if (u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_GRAPHEME_EXTEND)) return true;
-  switch (u_charType(static_cast<UChar32>(c))) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_SURROGATE:
-    case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR: return true;
-    case U_SPACE_SEPARATOR: return c != U' ';
-    default: return false;
-  }
-}
+static bool needs_hex_escape(char32_t c) { return unicode::kHexEscaped.contains(c); }
 
 void quoted_debug_fmt(std::string_view s, std::string& out) {
   out += '"';
