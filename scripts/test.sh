@@ -200,7 +200,7 @@ cpython_build cpython-ft --disable-gil >/dev/null && wheel_pythons+=("$CPYTHON")
 for py in "${wheel_pythons[@]}"; do
   tag=$(wheel_tag "$py")
   stage "installed: the $tag wheel in a fresh venv, RE2, ICU and the compilers hidden, pytest"
-  whl=$(ls dist/vintrel-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -1)
+  whl=$(ls dist/vintrel-*-"${tag%t}"-"$tag"-*.whl 2>/dev/null | head -1)
   if [ -n "$whl" ]; then
     run "installed $tag" "${bounded[@]}" bash -c 'source scripts/cache.sh && source scripts/installed.sh &&
       installed_test "$@"' installed "$py" "$whl" "build/installed/$tag"
