@@ -6,15 +6,22 @@ ratio of its time to ours (above 1 means vintrel is faster), each figure the
 median of repeated timeit runs in this process; then a memory check of
 repeated eval calls. Timing never makes the program fail.
 
-    python bench/bench.py [--quick] [--times] [--only tiny,rule] [--no-memory]
+Then the threads row: calls per second of the rule case with 1 and 2
+threads, each thread with its own bindings or all sharing one bindings
+dict, beside CPython's eval() doing the same.
+
+    python bench/bench.py [--quick] [--times] [--only tiny,rule] [--no-memory] [--no-threads]
 """
 
 import argparse
 import gc
 import json
 import os
+import copy
 import statistics
 import sys
+import threading
+import time
 import timeit
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -425,6 +432,93 @@ def run_benchmark(vt, peer_mods, args):
             print("  " + n)
 
 
+# --- threads ----------------------------------------------------------------
+
+def gil_enabled():
+    is_enabled = getattr(sys, "_is_gil_enabled", None)
+    return True if is_enabled is None else is_enabled()
+
+
+def throughput(make_call, threads, seconds):
+    """Calls per second of `threads` threads, each calling make_call(i)()
+    until `seconds` have passed. Every thread makes its callable first and
+    all start together."""
+    calls = [make_call(i) for i in range(threads)]
+    counts = [0] * threads
+    start = threading.Barrier(threads + 1)
+    stop = [0.0]
+
+    def worker(i):
+        fn = calls[i]
+        start.wait()
+        end = stop[0]
+        n = 0
+        while True:
+            for _ in range(200):
+                fn()
+            n += 200
+            if time.perf_counter() >= end:
+                break
+        counts[i] = n
+
+    workers = [threading.Thread(target=worker, args=(i,)) for i in range(threads)]
+    for t in workers:
+        t.start()
+    began = time.perf_counter()
+    stop[0] = began + seconds
+    start.wait()
+    for t in workers:
+        t.join()
+    return sum(counts) / (time.perf_counter() - began)
+
+
+def threads_row(vt, repeat, seconds):
+    """The rule case on 1 and 2 threads: how throughput grows with a
+    second thread, each thread with its own bindings dict or all with one
+    shared dict, for vintrel and for eval() alike. Rounds are interleaved;
+    each figure is the median over them."""
+    shared = {"user": copy.deepcopy(USER)}
+    exp = vt.Exp(RULE_EXP)
+
+    def own(i):
+        return {"user": copy.deepcopy(USER)}
+
+    def eval_own(i):
+        bindings = own(i)
+        return lambda: exp.eval(bindings)
+
+    variants = {
+        ("vintrel", "own"): eval_own,
+        ("vintrel", "shared"): lambda i: lambda: exp.eval(shared),
+        ("CPython", "own"): lambda i: peerlib.cpython_eval(RULE_PY, own(i)),
+        ("CPython", "shared"): lambda i: peerlib.cpython_eval(RULE_PY, shared),
+    }
+    for key, make in variants.items():
+        assert make(0)() is True, key
+    rates = {(k, n): [] for k in variants for n in (1, 2)}
+    for _ in range(repeat):
+        for key, make in variants.items():
+            for n in (1, 2):
+                rates[(key, n)].append(throughput(make, n, seconds))
+    med = {k: statistics.median(v) for k, v in rates.items()}
+
+    print()
+    print(f"Threads: rule case, calls per second (median of {repeat} interleaved runs of {seconds:g} s); "
+          f"GIL {'on' if gil_enabled() else 'off'}, {os.cpu_count()} CPUs.")
+    print()
+    headers = ["threads"] + [f"{who} {how}" for who, how in variants]
+    rows = [[f"{n} thread{'s' if n > 1 else ''}"] + [f"{med[(k, n)] / 1e3:,.0f} k/s" for k in variants]
+            for n in (1, 2)]
+    scale = {k: med[(k, 2)] / med[(k, 1)] for k in variants}
+    rows.append(["2 / 1"] + [f"{scale[k]:.2f}x" for k in variants])
+    print_table(headers + [""], [r + [""] for r in rows])
+    if not gil_enabled():
+        own_ok = scale[("vintrel", "own")] >= 1.8
+        shared_ok = scale[("vintrel", "shared")] >= scale[("CPython", "shared")]
+        print(f"targets: own bindings >=1.8x from 1 to 2 threads: {'ok' if own_ok else 'MISS'}; "
+              f"shared bindings no lower than eval()'s scaling: {'ok' if shared_ok else 'MISS'}")
+
+
 # --- memory -----------------------------------------------------------------
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
@@ -544,6 +638,8 @@ def main(argv=None):
     ap.add_argument("--only", default=",".join(ALL_CASES), help="comma-separated case keys")
     ap.add_argument("--times", action="store_true", help="also print absolute times")
     ap.add_argument("--no-memory", action="store_true")
+    ap.add_argument("--no-threads", action="store_true")
+    ap.add_argument("--thread-seconds", type=float, default=0.5, help="seconds per threads run")
     ap.add_argument("--memory-calls", type=int, default=10**6)
     ap.add_argument("--rx-patterns", type=int, default=10**5,
                     help="distinct patterns of the matches memory check")
@@ -565,6 +661,8 @@ def main(argv=None):
         print(f"peer {name} ({peerlib.PEER_DISTRIBUTIONS[name]}) not installed: {why}")
 
     run_benchmark(vt, peer_mods, args)
+    if vt is not None and not args.no_threads:
+        threads_row(vt, args.repeat if not args.quick else 3, args.thread_seconds / (4 if args.quick else 1))
     if vt is not None and not args.no_memory:
         memory_check(vt, args.memory_calls)
         matches_memory_check(vt, args.memory_calls, args.rx_patterns)

@@ -2,14 +2,25 @@
 # Builds the module in Release and times it against CPython's own evaluator
 # and the peer evaluators from PyPI. Timing never fails the run.
 # Extra arguments go to bench/bench.py (e.g. --quick, --times, --only rule).
+# VINTREL_BENCH_PYTHON names another interpreter to run it on, such as the
+# free-threaded CPython 3.14 that scripts/test.sh builds; "ft" stands for
+# that one, built here first when it is not there yet.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
-py="${PYTHONS[0]}"
+py="${VINTREL_BENCH_PYTHON:-${PYTHONS[0]}}"
+if [ "$py" = ft ]; then
+  source scripts/cpython.sh
+  cpython_build cpython-ft --disable-gil
+  py=$CPYTHON
+fi
+# One build folder per interpreter: the module is built for one ABI.
+tag=$("$py" -c 'import sys, sysconfig; print(sys.implementation.cache_tag + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else ""))')
+build="build/bench/$tag"
 
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=OFF \
-  -DPython_EXECUTABLE="$py" >/dev/null
-cmake --build build/bench -j2
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVINTREL_BUILD_TESTS=OFF \
+  -DPython_EXECUTABLE="$py" -DVINTREL_EXTRA_PYTHONS="" >/dev/null
+cmake --build "$build" -j2 --target vintrel_py
 
 # Peers are optional: one that does not install only loses its column.
 for dist in jmespath cel-python common-expression-language cel-expr-python jsonlogic-rs simpleeval; do
@@ -22,4 +33,4 @@ for dist in jmespath cel-python common-expression-language cel-expr-python jsonl
   fi
 done
 
-PYTHONPATH="$PWD/build/bench/py/primary" "$py" bench/bench.py "$@"
+PYTHONPATH="$PWD/$build/py/primary" "$py" bench/bench.py "$@"

@@ -144,11 +144,24 @@ def write_steps(shared, rng):
         a["self"] = a
         a.pop("self", None)
 
+    def swap_types():
+        # str to list, int to dict, and back.
+        shared["s"] = rng.choice(["hello", ["h", "e"], "hi"])
+        shared["n"] = rng.choice([7, {"k": 7}, 8])
+
+    def grow():
+        # Past a resize of the bindings dict, and back.
+        for j in range(30):
+            shared[f"g{j}"] = j
+        for j in range(30):
+            shared.pop(f"g{j}", None)
+
     def restore():
         if rng.random() < 0.1:
             shared.update(fresh_bindings())
 
-    return [replace_item, append, pop, rebind_nested, rebind_top, add_and_remove_keys, clear, cycle, restore]
+    return [replace_item, append, pop, rebind_nested, rebind_top, add_and_remove_keys, clear, cycle, swap_types,
+            grow, restore]
 
 
 def test_readers_and_writers_over_shared_bindings():
@@ -207,3 +220,125 @@ def test_readers_and_writers_over_shared_bindings():
     # The shared objects still give their single-thread results.
     assert EXPRESSIONS[0].eval(fresh_bindings()) is True
     assert PATHS[1].access(fresh_bindings()) == {"e": "x"}
+
+
+# Whole values that writers put in place of one another, never changing
+# one once it is in place: a read that looks at its binding once sees one
+# of them (or none), so its result is one that a copy of one state gives.
+class Opaque:
+    pass
+
+
+CYCLE = []
+CYCLE.append(CYCLE)
+# The last ones no copy converts: wherever one is, every read raises the
+# copy's error, even one that a reader in place met only after its check.
+STATES = ["abc", ["a", "b"], 5, {"k": 1, "a": [1]}, [1, 2, 3], None, ("a", "x"), "h\u00e9", 2**70,
+          [{"k": ["a"]}], {"k": {"k": [2]}}, 1.5, True,
+          Opaque(), "\ud800", {1: 2}, [10**400], CYCLE]
+WHOLE_READS = (
+    [Exp(text) for text in ("v", "len(v)", "contains(v, 'a')", "join(v, '-')", "v.k", "v[1]", "string(v)",
+                            "w.v", "len(w.v)", "w.v.k[0]", "[w.v, 1]", "{'x': v}")]
+    + [VarAccess(text) for text in ("v", "v.k", "v[0]", "w.v", "w.v.k")]
+)
+
+
+def whole_outcome(read, bindings):
+    try:
+        if isinstance(read, Exp):
+            r = read.eval(bindings)
+        else:
+            r = read.access_from_bindings(bindings)
+    except Exception as e:
+        return (type(e).__name__, str(e))
+    return ("ok", type(r).__name__, repr(r))
+
+
+def race(read_step, write_step, readers, writers, seconds):
+    """Readers call read_step(rng), which returns a failure or None, while
+    writers call write_step(rng), all at once until `seconds` have passed
+    or a reader fails. Returns the failures."""
+    deadline = time.monotonic() + seconds
+    failures = []
+    start = threading.Barrier(readers + writers)
+
+    def loop(seed, step, is_reader):
+        rng = random.Random(seed)
+        start.wait()
+        while time.monotonic() < deadline and not failures:
+            failure = step(rng)
+            if is_reader and failure is not None:
+                failures.append(failure)
+
+    threads = [threading.Thread(target=loop, args=(i, read_step, True)) for i in range(readers)]
+    threads += [threading.Thread(target=loop, args=(100 + i, write_step, False)) for i in range(writers)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return failures
+
+
+def test_readers_see_whole_values_swapped_under_them():
+    # Every outcome each read may have: over each state, bound directly and
+    # inside a nested dict, and with the binding gone.
+    cases = [{"v": s, "w": {"v": s}} for s in STATES] + [{"w": {}}, {"v": 0}]
+    allowed = [{whole_outcome(read, b) for b in cases} for read in WHOLE_READS]
+    shared = {"v": STATES[0], "w": {"v": STATES[0]}}
+    fillers = [f"f{i}" for i in range(40)]
+
+    def read(rng):
+        j = rng.randrange(len(WHOLE_READS))
+        got = whole_outcome(WHOLE_READS[j], shared)
+        return None if got in allowed[j] else (str(WHOLE_READS[j]), got)
+
+    def write(rng):
+        step = rng.randrange(5)
+        state = rng.choice(STATES)
+        if step == 0:
+            shared["v"] = state  # a value swapped for one of another type
+        elif step == 1:
+            shared["w"]["v"] = state  # inside a nested dict
+        elif step == 2:
+            shared["w"] = {"v": state}  # the nested dict replaced
+        elif step == 3:
+            # A key deleted and added again.
+            shared.pop("v", None)
+            shared["v"] = state
+        else:
+            # The bindings dict grown past a resize, and back.
+            for k in fillers:
+                shared[k] = len(k)
+            for k in fillers:
+                shared.pop(k, None)
+
+    assert race(read, write, 3, 2, SECONDS / 2) == []
+
+
+def test_lists_read_whole_while_appended_to_and_cleared():
+    # The list only ever holds "x" items: whatever moment a read sees, its
+    # result is that of some number of them.
+    shared = {"l": [], "t": ("x",)}
+    reads = [
+        (Exp("join(l, '-')"), lambda r: r == "-".join(["x"] * (r.count("x")))),
+        (Exp("len(l)"), lambda r: isinstance(r, int) and r >= 0),
+        (Exp("contains(l, 'x') || len(t) == 1"), lambda r: r is True),
+        (Exp("[l, t]"), lambda r: set(r[0]) <= {"x"} and r[1] == ["x"]),
+        (VarAccess("l"), lambda r: isinstance(r, list) and set(r) <= {"x"}),
+    ]
+
+    def read(rng):
+        reader, ok = rng.choice(reads)
+        r = reader.eval(shared) if isinstance(reader, Exp) else reader.access_from_bindings(shared)
+        return None if ok(r) else (str(reader), r)
+
+    def write(rng):
+        lst = shared["l"]
+        if len(lst) > 40 or rng.random() < 0.05:
+            lst.clear()
+        else:
+            lst.append("x")
+        if rng.random() < 0.01:
+            shared["l"] = ["x"] * rng.randrange(5)  # the list itself replaced
+
+    assert race(read, write, 2, 2, SECONDS / 2) == []

@@ -117,16 +117,8 @@ PyObject* exp_eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!parse_fastcall(kEvalParams, args, nargs, kwnames, &bindings)) return nullptr;
     PyExp* e = as_exp(self);
     const interpreter::Program& program = e->program;
-#ifdef VINTREL_READ_IN_PLACE
-    // The keys are made first: nothing may come between the check and the read.
-    if (!e->keys.ensure(e->inner)) return nullptr;
-    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      return eval_with(program, in_place_env(bindings));
-    }
-#endif
-    std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
-    if (!env) return nullptr;
-    return eval_with(program, *env);
+    return read_arg(BindingsArg{bindings}, e->keys, e->inner,
+                    [&](const auto& env) { return eval_with(program, env); });
   });
 }
 

@@ -1,8 +1,8 @@
 // Conversion from Python objects into owned JSON-like values: the copy
 // that is made whenever data cannot be read where it lies (Python code could
 // run while it is read: subclasses, other mappings and sequences, numbers
-// converted through __index__ or __float__, numpy booleans) and always on a
-// free-threaded build.
+// converted through __index__ or __float__, numpy booleans), or when another
+// thread changed it while it was read in place.
 #include "py_types/from_python.h"
 
 #include <algorithm>

@@ -15,14 +15,28 @@ namespace {
 // by a reference of the table's own: objects compiled again and again (a
 // new Exp per call, say) find their keys here instead of making and
 // interning them anew, which would add and remove entries of the
-// interpreter's table of interned text on every call. Only threads
-// holding the GIL make keys, on the builds that read data in place.
+// interpreter's table of interned text on every call. Threads take turns
+// at it: the GIL orders them, or else the table's own lock.
 constexpr size_t kRecentKeys = 1024;
 PyObject* g_recent_keys[kRecentKeys];
+
+#ifdef Py_GIL_DISABLED
+PyMutex g_recent_keys_mutex;  // waits detached from the interpreter
+class RecentKeysLock {
+ public:
+  RecentKeysLock() { PyMutex_Lock(&g_recent_keys_mutex); }
+  ~RecentKeysLock() { PyMutex_Unlock(&g_recent_keys_mutex); }
+};
+#else
+struct RecentKeysLock {
+  RecentKeysLock() {}  // the GIL orders the threads
+};
+#endif
 
 // A new reference to the key of `text`, whose std::hash is `h`; null with
 // the error set.
 PyObject* key_for(const std::string& text, size_t h) {
+  RecentKeysLock lock;
   PyObject*& slot = g_recent_keys[h % kRecentKeys];
   std::string_view cached;
   if (slot && str_text(slot, cached) && cached == text) return Py_NewRef(slot);
@@ -72,7 +86,6 @@ bool CompiledKeys::attach(std::vector<VarName*>& names) {
     }
     name->host_key.attach(table[i].key);
   }
-  ready_ = true;
   return true;
 }
 

@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "once.h"
+
 #include "vintrel/exp.h"
 #include "vintrel/var.h"
 
@@ -23,11 +25,15 @@ class CompiledKeys {
   // Makes the keys of one path, or of every variable of a tree, and
   // attaches them to its names, once: on the first read in place, so that
   // compiling costs nothing for them. The keys live as long as this object,
-  // which must not outlive the path. False with the error set. The GIL
-  // orders the first call before every read of the keys; no Python code
-  // runs meanwhile.
-  bool ensure(VarAccess& var) { return ready_ || add(var); }
-  bool ensure(Exp& tree) { return ready_ || add_all(tree); }
+  // which must not outlive the path. False with the error set. A thread
+  // that comes while another attaches them waits, so every read of the
+  // keys comes after they are all attached.
+  bool ensure(VarAccess& var) {
+    return once_.run([&] { return add(var); });
+  }
+  bool ensure(Exp& tree) {
+    return once_.run([&] { return add_all(tree); });
+  }
 
  private:
   bool add(VarAccess& var);
@@ -35,7 +41,7 @@ class CompiledKeys {
   bool attach(std::vector<VarName*>& names);
 
   std::vector<PyObject*> keys_;
-  bool ready_ = false;
+  GilSafeOnce once_;
 };
 
 }  // namespace vintrel::py

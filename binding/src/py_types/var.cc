@@ -45,7 +45,6 @@ PyObject* raise_access_error(VarAccessError e) {
   return nullptr;
 }
 
-#ifdef VINTREL_READ_IN_PLACE
 // A new str equal to `s`. Text of more than one character is new; shorter
 // text is the interpreter's shared object, as for any str it makes.
 PyObject* copy_str(PyObject* s) {
@@ -66,6 +65,7 @@ PyObject* copy_str(PyObject* s) {
 PyObject* copy_found(const PyObject& found) {
   PyRef held = PyRef::borrow(const_cast<PyObject*>(&found));
   PyObject* obj = held.get();
+  if (!still_as_checked(obj)) return nullptr;  // the copy decides
   if (is_exact_str(obj)) return copy_str(obj);
   if (is_exact_int(obj) && is_small_int(obj)) {
     ExactInt n = read_exact_int(obj);
@@ -75,7 +75,8 @@ PyObject* copy_found(const PyObject& found) {
   if (!PyJsonValue::extract(obj, copy)) return nullptr;
   return to_python(copy);
 }
-#endif
+// What a path found in the copy gives back.
+PyObject* copy_found(const PyJsonValue& found) { return to_python(found); }
 
 const char* const kNewNames[] = {"accessor"};
 const Params kNewParams{"VarAccess", kNewNames, 1, true};
@@ -140,20 +141,11 @@ PyObject* var_access(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (!parse_fastcall(kAccessParams, args, nargs, kwnames, &arg)) return nullptr;
     PyVarAccess* v = as_var(self);
     const std::vector<VarName>& names = v->inner.names;
-#ifdef VINTREL_READ_IN_PLACE
-    // The keys are made first: nothing may come between the check and the read.
-    if (!v->keys.ensure(v->inner)) return nullptr;
-    if (readable_in_place(arg)) {
-      auto found = VarAccess::access_names(names, *arg, false);
+    return read_arg(ValueArg{arg}, v->keys, v->inner, [&](const auto& value) -> PyObject* {
+      auto found = VarAccess::access_names(names, value, false);
       if (!found) return raise_access_error(std::move(found).error());
       return copy_found(**found);
-    }
-#endif
-    PyJsonValue value;
-    if (!extract_argument(arg, "value", value)) return nullptr;
-    auto found = VarAccess::access_names(names, value, false);
-    if (!found) return raise_access_error(std::move(found).error());
-    return to_python(**found);
+    });
   });
 }
 
@@ -184,19 +176,11 @@ PyObject* var_access_from_bindings(PyObject* self, PyObject* const* args, Py_ssi
     if (!parse_fastcall(kBindingsParams, args, nargs, kwnames, &bindings)) return nullptr;
     PyVarAccess* v = as_var(self);
     const VarAccess& var = v->inner;
-#ifdef VINTREL_READ_IN_PLACE
-    if (!v->keys.ensure(v->inner)) return nullptr;
-    if (PyDict_Check(bindings) && bindings_readable_in_place(bindings)) {
-      auto found = var.access_from_bindings(in_place_env(bindings));
+    return read_arg(BindingsArg{bindings}, v->keys, v->inner, [&](const auto& env) -> PyObject* {
+      auto found = var.access_from_bindings(env);
       if (!found) return raise_access_error(std::move(found).error());
-      return copy_found(**found);
-    }
-#endif
-    std::optional<Env<PyJsonValue>> env = env_from_bindings(bindings);
-    if (!env) return nullptr;
-    auto found = var.access_from_bindings(*env);
-    if (!found) return raise_access_error(std::move(found).error());
-    return to_python(**found);  // read before `env` goes
+      return copy_found(**found);  // read before `env` goes
+    });
   });
 }
 

@@ -4,6 +4,7 @@
 
 #include "py_types/dict_table.h"
 #include "vintrel/panic.h"
+#include "vintrel/small_stack.h"
 
 namespace vintrel::py {
 
@@ -11,19 +12,41 @@ namespace {
 
 bool readable_container(PyObject* obj, unsigned depth);
 
+#ifdef Py_GIL_DISABLED
+// The containers met in a container, kept, and checked once its critical
+// section is let go: a thread checking them keeps no other out of the
+// container around them (the bindings dict that all share, say).
+using Below = SmallStack<PyObject*, 8>;
+inline bool check_later(PyObject* obj, Below& below) {
+  below.push_back(keep(obj));
+  return true;
+}
+bool readable_below(Below& below, unsigned depth) {
+  for (size_t i = 0; i < below.size(); ++i)
+    if (!readable_container(below.data()[i], depth)) return false;
+  return true;
+}
+#else
+// With the GIL nothing is held: a container is checked where it is met.
+struct Below {};
+inline bool check_later(PyObject*, Below&) { return false; }
+inline bool readable_below(Below&, unsigned) { return true; }
+#endif
+
 // A str whose UTF-8 form exists (CPython then keeps it). ASCII text is
-// its own UTF-8 and needs no call.
-inline bool str_readable(PyObject* s) {
-  if (PyUnicode_IS_COMPACT_ASCII(s)) return true;
+// its own UTF-8 and needs no call; the call may wait for another thread
+// making the same text, so the str is kept across it.
+[[gnu::noinline]] bool has_utf8(PyObject* s) {
   std::string_view text;
-  if (str_text(s, text)) return true;
+  if (str_text(keep(s), text)) return true;
   PyErr_Clear();
   return false;
 }
+inline bool str_readable(PyObject* s) { return PyUnicode_IS_COMPACT_ASCII(s) || has_utf8(s); }
 
 // Scalars, the bulk of any data, are told apart inline; containers recurse
 // out of line.
-inline bool readable(PyObject* obj, unsigned depth) {
+inline bool readable(PyObject* obj, unsigned depth, Below& below) {
   switch (exact_type(obj)) {
     case ExactType::Str: return str_readable(obj);
     case ExactType::Int: return is_small_int(obj) || read_exact_int(obj).form != ExactInt::TooLarge;
@@ -32,44 +55,69 @@ inline bool readable(PyObject* obj, unsigned depth) {
     case ExactType::None: return true;
     case ExactType::List:
     case ExactType::Tuple:
-    case ExactType::Dict: return readable_container(obj, depth);
+    case ExactType::Dict: return check_later(obj, below) || readable_container(obj, depth);
     case ExactType::Other: break;
   }
   return false;
 }
 
 // Every key an exact str with a UTF-8 form, every value readable at `depth`.
-// Reads a dict subclass's own storage.
+// Reads a dict subclass's own storage, held meanwhile.
 bool readable_entries(PyObject* dict, unsigned depth) {
-  return for_each_dict_entry(dict, [depth](PyObject* k, PyObject* v) {
-    return PyUnicode_CheckExact(k) && str_readable(k) && readable(v, depth);
-  });
+  Below below;
+  {
+    Hold hold(dict);
+    bool ok = for_each_dict_entry(dict, [depth, &below](PyObject* k, PyObject* v) {
+      return PyUnicode_CheckExact(k) && str_readable(k) && readable(v, depth, below);
+    });
+    if (!ok) return false;
+  }
+  return readable_below(below, depth);
+}
+
+// Read afresh each time: asking a str for its text may begin a section of
+// its own, which may let another thread change the list meanwhile.
+bool scan_items(PyObject* seq, unsigned depth, Below& below) {
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i)
+    if (!readable(PySequence_Fast_ITEMS(seq)[i], depth, below)) return false;
+  return true;
+}
+
+bool readable_items(PyObject* seq, unsigned depth) {
+  Below below;
+  if (PyTuple_CheckExact(seq)) {
+    if (!scan_items(seq, depth, below)) return false;  // never changes
+  } else {
+    Hold hold(seq);
+    if (!scan_items(seq, depth, below)) return false;
+  }
+  return readable_below(below, depth);
 }
 
 // Refused at the depth where the copy raises, so that the copy does.
 [[gnu::noinline]] bool readable_container(PyObject* obj, unsigned depth) {
   if (depth >= kMaxJsonDepth) return false;
   if (PyDict_CheckExact(obj)) return readable_entries(obj, depth + 1);
-  Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
-  PyObject** items = PySequence_Fast_ITEMS(obj);
-  for (Py_ssize_t i = 0; i < n; ++i)
-    if (!readable(items[i], depth + 1)) return false;
-  return true;
+  return readable_items(obj, depth + 1);
 }
 
 }  // namespace
 
-bool readable_in_place(PyObject* obj) { return readable(obj, 0); }
+bool readable_in_place(PyObject* obj) {
+  Below below;
+  return readable(obj, 0, below) && readable_below(below, 0);
+}
 
 bool bindings_readable_in_place(PyObject* dict) { return readable_entries(dict, 0); }
 
 std::string_view checked_text(PyObject* s) {
   std::string_view text;
   // The check asked for this text already, and CPython keeps it: this
-  // cannot fail on checked data.
+  // cannot fail on checked data, only on a str written since.
   if (!str_text(s, text)) {
     PyErr_Clear();
-    panic("Checked text has no UTF-8 form");
+    not_as_checked("Checked text has no UTF-8 form");
+    return {};
   }
   return text;
 }
@@ -80,7 +128,7 @@ PyObject* dict_lookup_by_text(PyObject* dict, const VarName& name) {
     PyErr_Clear();
     throw std::bad_alloc();
   }
-  return PyDict_GetItemWithError(dict, key.get());
+  return dict_find(dict, key.get());
 }
 
 }  // namespace vintrel::py

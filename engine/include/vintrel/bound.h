@@ -97,6 +97,21 @@ concept BoundValue = requires(const V& c, const typename BoundOps<V>::array_type
   { BoundOps<V>::debug_fmt(c, out) } -> std::same_as<void>;
 };
 
+namespace detail {
+
+// Whether the containers open around a value, `depth` of them, are more
+// than V's BoundOps accept (a too_deep member of its own: data that may
+// change while it is read can come to hold itself); by default any depth.
+template <class V>
+bool too_deep(size_t depth) {
+  if constexpr (requires { BoundOps<V>::too_deep(depth); })
+    return BoundOps<V>::too_deep(depth);
+  else
+    return false;
+}
+
+}  // namespace detail
+
 // A bound value that the engine may also own, copy deeply, take apart and
 // change in place: what an environment's builder, the consuming conversion
 // and replacement need. The mutable and consuming forms are V's members.
@@ -263,6 +278,7 @@ class BoundConverter {
       case Opened::Unknown: return false;
       case Opened::Container: break;
     }
+    if (too_deep<V>(frames_.size())) return false;
     if (Ops::is_array(v)) {
       out = Value::Array({});
       ValueArray* items = &out.as_array();
@@ -384,9 +400,13 @@ void json_debug_fmt(const V& root, std::string& out) {
       out += ')';
     } else if (auto b = Ops::as_bool(v)) {
       out += *b ? "Bool(true)" : "Bool(false)";
+    } else if (Ops::is_array(v) && detail::too_deep<V>(open.size())) {
+      out += "Array([...])";
     } else if (const auto* a = Ops::as_array(v)) {
       out += "Array([";
       open.push_back(Open{a, 0, {}});
+    } else if (Ops::is_object(v) && detail::too_deep<V>(open.size())) {
+      out += "Object({...})";
     } else if (const auto* o = Ops::as_object(v)) {
       out += "Object({";
       open.push_back(Open{nullptr, 0, Ops::first_entry(*o)});
