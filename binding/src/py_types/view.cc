@@ -12,51 +12,81 @@ namespace {
 
 bool readable_container(PyObject* obj, unsigned depth);
 
-#ifdef Py_GIL_DISABLED
-// The containers met in a container, kept, and checked once its critical
-// section is let go: a thread checking them keeps no other out of the
-// container around them (the bindings dict that all share, say).
-using Below = SmallStack<PyObject*, 8>;
-inline bool check_later(PyObject* obj, Below& below) {
-  below.push_back(keep(obj));
-  return true;
-}
-bool readable_below(Below& below, unsigned depth) {
-  for (size_t i = 0; i < below.size(); ++i)
-    if (!readable_container(below.data()[i], depth)) return false;
-  return true;
-}
-#else
-// With the GIL nothing is held: a container is checked where it is met.
-struct Below {};
-inline bool check_later(PyObject*, Below&) { return false; }
-inline bool readable_below(Below&, unsigned) { return true; }
-#endif
-
-// A str whose UTF-8 form exists (CPython then keeps it). ASCII text is
-// its own UTF-8 and needs no call; the call may wait for another thread
-// making the same text, so the str is kept across it.
+// The rare scalars whose test needs a call, out of line, so that the test
+// of the common ones stays a leaf inlined into each loop.
+//
+// A str whose UTF-8 form exists (CPython then keeps it). The call may wait
+// for another thread making the same text, and let the container around
+// go meanwhile: the str is held across it.
 [[gnu::noinline]] bool has_utf8(PyObject* s) {
+  PyRef held = PyRef::borrow(s);
   std::string_view text;
-  if (str_text(keep(s), text)) return true;
+  if (str_text(s, text)) return true;
   PyErr_Clear();
   return false;
 }
+[[gnu::noinline]] bool wide_int_readable(PyObject* i) { return read_wide_int(i).form != ExactInt::TooLarge; }
+
+// ASCII text is its own UTF-8 and needs no call.
 inline bool str_readable(PyObject* s) { return PyUnicode_IS_COMPACT_ASCII(s) || has_utf8(s); }
 
-// Scalars, the bulk of any data, are told apart inline; containers recurse
-// out of line.
-inline bool readable(PyObject* obj, unsigned depth, Below& below) {
+enum class Seen : uint8_t { Scalar, Container, Refused };
+
+// One value by its exact type; the most common kinds are tested first.
+[[gnu::always_inline]] inline Seen seen(PyObject* obj) {
   switch (exact_type(obj)) {
-    case ExactType::Str: return str_readable(obj);
-    case ExactType::Int: return is_small_int(obj) || read_exact_int(obj).form != ExactInt::TooLarge;
+    case ExactType::Str: return str_readable(obj) ? Seen::Scalar : Seen::Refused;
+    case ExactType::Int: return is_small_int(obj) || wide_int_readable(obj) ? Seen::Scalar : Seen::Refused;
     case ExactType::Float:
     case ExactType::Bool:
-    case ExactType::None: return true;
+    case ExactType::None: return Seen::Scalar;
     case ExactType::List:
     case ExactType::Tuple:
-    case ExactType::Dict: return check_later(obj, below) || readable_container(obj, depth);
+    case ExactType::Dict: return Seen::Container;
     case ExactType::Other: break;
+  }
+  return Seen::Refused;
+}
+
+#ifdef Py_GIL_DISABLED
+// The containers met in a held container, each with a reference of ours,
+// checked once its critical section is let go (a thread checking them
+// keeps no other out of the container around them: the bindings dict that
+// all share, say) and released when the check of that container ends.
+class Below {
+ public:
+  Below() = default;
+  Below(const Below&) = delete;
+  Below& operator=(const Below&) = delete;
+  ~Below() {
+    for (size_t i = 0; i < met_.size(); ++i) Py_DECREF(met_[i]);
+  }
+  bool add(PyObject* obj, unsigned) {
+    met_.push_back(Py_NewRef(obj));
+    return true;
+  }
+  bool check(unsigned depth) {
+    for (size_t i = 0; i < met_.size(); ++i)
+      if (!readable_container(met_[i], depth)) return false;
+    return true;
+  }
+
+ private:
+  SmallStack<PyObject*, 16> met_;
+};
+#else
+// With the GIL nothing is held: a container is checked where it is met.
+struct Below {
+  static bool add(PyObject* obj, unsigned depth) { return readable_container(obj, depth); }
+  static bool check(unsigned) { return true; }
+};
+#endif
+
+[[gnu::always_inline]] inline bool readable(PyObject* obj, unsigned depth, Below& below) {
+  switch (seen(obj)) {
+    case Seen::Scalar: return true;
+    case Seen::Container: return below.add(obj, depth);
+    case Seen::Refused: break;
   }
   return false;
 }
@@ -67,17 +97,17 @@ bool readable_entries(PyObject* dict, unsigned depth) {
   Below below;
   {
     Hold hold(dict);
-    bool ok = for_each_dict_entry(dict, [depth, &below](PyObject* k, PyObject* v) {
+    bool ok = for_each_dict_entry(dict, [depth, &below](PyObject* k, PyObject* v) __attribute__((always_inline)) {
       return PyUnicode_CheckExact(k) && str_readable(k) && readable(v, depth, below);
     });
     if (!ok) return false;
   }
-  return readable_below(below, depth);
+  return below.check(depth);
 }
 
 // Read afresh each time: asking a str for its text may begin a section of
 // its own, which may let another thread change the list meanwhile.
-bool scan_items(PyObject* seq, unsigned depth, Below& below) {
+inline bool scan_items(PyObject* seq, unsigned depth, Below& below) {
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i)
     if (!readable(PySequence_Fast_ITEMS(seq)[i], depth, below)) return false;
   return true;
@@ -91,7 +121,7 @@ bool readable_items(PyObject* seq, unsigned depth) {
     Hold hold(seq);
     if (!scan_items(seq, depth, below)) return false;
   }
-  return readable_below(below, depth);
+  return below.check(depth);
 }
 
 // Refused at the depth where the copy raises, so that the copy does.
@@ -105,7 +135,7 @@ bool readable_items(PyObject* seq, unsigned depth) {
 
 bool readable_in_place(PyObject* obj) {
   Below below;
-  return readable(obj, 0, below) && readable_below(below, 0);
+  return readable(obj, 0, below) && below.check(0);
 }
 
 bool bindings_readable_in_place(PyObject* dict) { return readable_entries(dict, 0); }
