@@ -96,6 +96,14 @@ inline PyObject* list_elements(PyObject* list) {
 #endif
 }
 
+// Element `i` of an exact list as it stood at one moment (kept as hold.h
+// says), or null past its end; `size` is the list's size at that moment.
+inline PyObject* list_element(PyObject* list, size_t i, size_t& size) {
+  Hold hold(list);
+  size = static_cast<size_t>(PyList_GET_SIZE(list));
+  return i < size ? keep(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i))) : nullptr;
+}
+
 // The entries of a dict, in order, as the reader lists them: read where
 // they lie, or, where another thread may change the dict, kept as they
 // stood at one moment (taken inside its critical section).
@@ -186,6 +194,14 @@ struct BoundOps<PyObject> {
   }
   static size_t array_size(const PyObject& a) { return static_cast<size_t>(PySequence_Fast_GET_SIZE(obj(a))); }
   static const PyObject& element(const PyObject& a, size_t i) { return *PySequence_Fast_ITEMS(obj(a))[i]; }
+  // One element, without the copy of a whole list.
+  static const PyObject* element_at(const PyObject& v, size_t i, size_t& size) {
+    if (py::is_exact_tuple(&v)) {
+      size = static_cast<size_t>(PyTuple_GET_SIZE(obj(v)));
+      return i < size ? PyTuple_GET_ITEM(obj(v), static_cast<Py_ssize_t>(i)) : nullptr;
+    }
+    return py::list_element(obj(v), i, size);
+  }
   // The last kind test of a conversion and of a path step: where it fails,
   // an object of a type the check refuses was written since.
   static bool is_object(const PyObject& v) {

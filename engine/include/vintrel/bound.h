@@ -52,6 +52,14 @@ struct BoundOps {
   static const array_type* as_array(const V& v) { return v.as_array(); }
   static size_t array_size(const array_type& a) { return a.size(); }
   static const V& element(const array_type& a, size_t i) { return a[i]; }
+  // Element `i` of the array `v`, or null past its end; `size` is the
+  // array's size either way. A path step takes one element where a whole
+  // array is not needed.
+  static const V* element_at(const V& v, size_t i, size_t& size) {
+    const array_type& a = *as_array(v);
+    size = array_size(a);
+    return i < size ? &element(a, i) : nullptr;
+  }
   static bool is_object(const V& v) { return v.is_object(); }
   static const object_type* as_object(const V& v) { return v.as_object(); }
   static size_t object_size(const object_type& o) { return o.size(); }
@@ -73,7 +81,7 @@ struct BoundOps {
 template <class V>
 concept BoundValue = requires(const V& c, const typename BoundOps<V>::array_type& a,
                               const typename BoundOps<V>::object_type& o,
-                              typename BoundOps<V>::Cursor& cur, const VarName& n, std::string& out) {
+                              typename BoundOps<V>::Cursor& cur, const VarName& n, std::string& out, size_t& sz) {
   { BoundOps<V>::is_null(c) } -> std::same_as<bool>;
   { BoundOps<V>::as_bool(c) } -> std::same_as<std::optional<bool>>;
   { BoundOps<V>::as_u64(c) } -> std::same_as<std::optional<uint64_t>>;
@@ -85,6 +93,7 @@ concept BoundValue = requires(const V& c, const typename BoundOps<V>::array_type
   { BoundOps<V>::as_array(c) } -> std::same_as<const typename BoundOps<V>::array_type*>;
   { BoundOps<V>::array_size(a) } -> std::same_as<size_t>;
   { BoundOps<V>::element(a, size_t{}) } -> std::same_as<const V&>;
+  { BoundOps<V>::element_at(c, size_t{}, sz) } -> std::same_as<const V*>;
   { BoundOps<V>::is_object(c) } -> std::same_as<bool>;
   { BoundOps<V>::as_object(c) } -> std::same_as<const typename BoundOps<V>::object_type*>;
   { BoundOps<V>::object_size(o) } -> std::same_as<size_t>;

@@ -76,17 +76,16 @@ template <class V>
 const V* apply_index(const V* cur, uint64_t index, const std::vector<VarName>& names, size_t until,
                      ReadError& error) {
   using Ops = BoundOps<V>;
-  const auto* arr = Ops::as_array(*cur);
-  if (!arr) {
+  if (!Ops::is_array(*cur)) {
     error = not_an_array<V>(names, until, cur);
     return nullptr;
   }
-  size_t size = Ops::array_size(*arr);
-  if (index >= size) {
-    error = index_out_of_bounds(names, until, index, size);
-    return nullptr;
-  }
-  return &Ops::element(*arr, static_cast<size_t>(index));
+  // An index beyond size_t is past the end of any array.
+  const size_t i = index <= SIZE_MAX ? static_cast<size_t>(index) : SIZE_MAX;
+  size_t size = 0;
+  const V* found = Ops::element_at(*cur, i, size);
+  if (!found) error = index_out_of_bounds(names, until, index, size);
+  return found;
 }
 
 // Walks names[from..] as object keys with their indexes, starting at `cur`.
