@@ -99,6 +99,20 @@ inline PyObject* list_elements(PyObject* list) {
 // Element `i` of an exact list as it stood at one moment (kept as hold.h
 // says), or null past its end; `size` is the list's size at that moment.
 inline PyObject* list_element(PyObject* list, size_t i, size_t& size) {
+#ifdef Py_GIL_DISABLED
+  // One element needs no hold of the list (whose two atomic operations
+  // cost more than the rest of the step): CPython reads it without one and
+  // gives a reference of its own. Past the end, where the size is wanted
+  // too, the list is held below so that the two agree.
+  if (i < static_cast<size_t>(PY_SSIZE_T_MAX)) {
+    if (PyObject* item = PyList_GetItemRef(list, static_cast<Py_ssize_t>(i))) {
+      size = static_cast<size_t>(PyList_GET_SIZE(list));
+      if (size <= i) size = i + 1;  // shrunk since: the size it had then
+      return keep_new(item);
+    }
+    PyErr_Clear();
+  }
+#endif
   Hold hold(list);
   size = static_cast<size_t>(PyList_GET_SIZE(list));
   return i < size ? keep(PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i))) : nullptr;
