@@ -3,8 +3,9 @@ evaluators users would otherwise pick.
 
 Prints one table: per case our time per call and, for every reference, the
 ratio of its time to ours (above 1 means vintrel is faster), each figure the
-median of repeated timeit runs in this process; then a memory check of
-repeated eval calls. Timing never makes the program fail.
+median of repeated timeit runs in this process, and below it what each
+value that the wide row adds to the rule row costs (every value is
+checked, none read); then a memory check of repeated eval calls. Timing never makes the program fail.
 
 Then the threads row: calls per second of the rule case with 1 and 2
 threads, each thread with its own bindings or all sharing one bindings
@@ -300,6 +301,27 @@ def fmt_time(sec):
     return f"{sec * 1e6:.2f} us"
 
 
+def count_values(v):
+    """Every value in `v`, nested ones included (`v` itself not)."""
+    if isinstance(v, dict):
+        v = list(v.values())
+    if not isinstance(v, (list, tuple)):
+        return 0
+    return sum(1 + count_values(x) for x in v)
+
+
+def wide_per_value(times, cases):
+    """What each value that the wide row adds to the rule row costs: all of
+    them are checked, none is read."""
+    bindings = {c.key: c.bindings for c in cases}
+    extra = count_values(bindings["wide"]) - count_values(bindings["rule"])
+    per = (times["wide"] - times["rule"]) / extra
+    line = f"wide: {per * 1e9:.1f} ns per value for the {extra} values beyond the rule row's"
+    if not gil_enabled():
+        line += f" (target <=10 ns: {'ok' if per <= 10e-9 else 'MISS'})"
+    return line
+
+
 def fmt_ratio(r):
     if r >= 100:
         return f"{r:.0f}x"
@@ -377,6 +399,7 @@ def run_benchmark(vt, peer_mods, args):
     peer_names = list(peer_mods)
     columns = ["CPython"] + peer_names
     rows, abs_rows, notes = [], [], []
+    our_times = {}
     for case in cases:
         cells = {"vintrel": prepare_cell(case.ours, case.expected, notes, f"{case.label} / vintrel")
                  if vt is not None else "-"}
@@ -390,6 +413,8 @@ def run_benchmark(vt, peer_mods, args):
         for k, r in rounds.items():
             cells[k] = statistics.median(r)
         ours = cells["vintrel"]
+        if isinstance(ours, float):
+            our_times[case.key] = ours
         ratios = {}
         row = [case.label, fmt_time(ours) if isinstance(ours, float) else ours]
         for col in columns:
@@ -415,6 +440,8 @@ def run_benchmark(vt, peer_mods, args):
           f"Python {sys.version.split()[0]}; load average {os.getloadavg()[0]:.1f}.")
     print()
     print_table(["case", "vintrel"] + columns + ["targets"], rows)
+    if "wide" in our_times and "rule" in our_times:
+        print(wide_per_value(our_times, cases))
     print()
     print("CPython column: eval() of a precompiled code object with the bindings as locals;")
     print("  row 6 compile(text, '<e>', 'eval'), row 7 json.dumps(doc),")
